@@ -1,0 +1,111 @@
+#include "bridge/core/FileHandler.h"
+#include "bridge/core/HostError.h"
+#include "bridge/core/ProtocolTrace.h"
+#include "bridge/core/SaveFiles.h"
+#include "shell/GameSettings.h"
+#include "shell/frmMain.h"
+
+namespace {
+
+const QString DefaultHighScores = QStringLiteral(
+    "<highscores><users><0>Mr.Morrow</0></users><times><0>360000</0></times></highscores>");
+
+} // namespace
+
+void frmMain::flashPlayer_FSCommand(const QString &command, const QString &args)
+{
+    // The top-level entry for the movie's commands: a failure ends only this command and
+    // is reported; the program goes on.
+    const QString commandCopy = command;
+    const QString argsCopy = args;
+    try {
+        HandleMovieCommand(commandCopy, argsCopy);
+        ProtocolTrace::Record(ProtocolTrace::Direction::Command, commandCopy, argsCopy, "ok");
+    } catch (const HostError &error) {
+        ProtocolTrace::Record(ProtocolTrace::Direction::Command, commandCopy, argsCopy,
+                              "error: " + error.message());
+        Report(QStringLiteral("The movie's command \"%1\" failed: %2")
+                   .arg(commandCopy, error.message()));
+    }
+}
+
+void frmMain::HandleMovieCommand(const QString &command, const QString &args)
+{
+    const QString &save = SavePath_;
+    auto profile = [&save](const QString &name) { return SaveFiles::ProfilePath(save, name); };
+
+    if (command == u"GetPlayerList") {
+        GetPlayerList();
+    } else if (command == u"CreatePlayer") {
+        SaveFiles::CreateEmptyFile(profile(args));
+    } else if (command == u"LoadLevelData") {
+        FlashCallFunction(QStringLiteral("LevelLoadComplete"),
+                          FileHandler::ReadWholeFile(profile(args)));
+    } else if (command == u"SaveLevelData") {
+        // Name and data are split at every "|"; data holding "|" is kept up to its first one.
+        const QStringList parts = args.isEmpty() ? QStringList() : args.split(u'|');
+        if (parts.size() < 2)
+            throw HostError(
+                QStringLiteral("SaveLevelData needs a player name and data separated by \"|\", "
+                               "got \"%1\"; nothing was saved")
+                    .arg(args));
+        SaveFiles::WriteSaveFile(profile(parts[0]), parts[1]);
+    } else if (command == u"DeletePlayer") {
+        SaveFiles::DeleteProfile(profile(args));
+    } else if (command == u"quit") {
+        GoWindowMode(true);
+        OpenBrowser(ExitSurveyUrl_, false);
+        EndProcess();
+    } else if (command == u"game_fullscrn") {
+        if (args == u"true" && !fullScreen && !GameSettings::PortraitDisplay)
+            GoFullScreen();
+        else if (args == u"false" && fullScreen)
+            GoWindowMode(false);
+    } else if (command == u"DebugData") {
+        // Nothing at all.
+    } else if (command == u"ReadHighScores") {
+        QString text = FileHandler::ReadWholeFile(save + QStringLiteral("/hs.dat"));
+        if (text.size() < 10)
+            text = DefaultHighScores;
+        FlashCallFunction(QStringLiteral("HSReadComplete"), text);
+    } else if (command == u"SaveHighScores") {
+        SaveFiles::WriteSaveFile(save + QStringLiteral("/hs.dat"), args);
+    } else if (command == u"ShowSurvey") {
+        OpenBrowser(ExitSurveyUrl_, false);
+        EndProcess();
+    } else if (command == u"SurveyLinkClick") {
+        OpenBrowser(ExitSurveyUrl_, true);
+    } else if (command == u"StrategyGuideClick") {
+        OpenBrowserForStrategy(StrategyGuideUrl_);
+    } else if (command == u"ReadConfigData") {
+        QString text = FileHandler::ReadWholeFile(save + QStringLiteral("/config.dat"));
+        if (text.size() < 5)
+            text = QStringLiteral("testdata");
+        FlashCallFunction(QStringLiteral("ConfigDataReadComplete"), text);
+    } else if (command == u"WriteConfigData") {
+        SaveFiles::WriteSaveFile(save + QStringLiteral("/config.dat"), args);
+    }
+    // Any other command is ignored: nothing is read, written or answered.
+}
+
+void frmMain::GetPlayerList()
+{
+    QStringList list = FileHandler::ListFiles(SavePath_ + QStringLiteral("/*.xml"));
+    if (!list.join(u',').isEmpty()) {
+        // The newest file moves to the front by a swap; on equal times the earlier keeps it.
+        quint64 bestTime = 0;
+        qsizetype bestIndex = 0;
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const quint64 time = FileHandler::GetFileWriteTime(SavePath_ + u'/' + list[i]);
+            if (time > bestTime) {
+                bestTime = time;
+                bestIndex = i;
+            }
+        }
+        if (bestIndex != 0)
+            list.swapItemsAt(0, bestIndex);
+        for (QString &name : list)
+            name = name.left(name.size() - 4).toUpper();
+    }
+    FlashCallFunction(QStringLiteral("PlayerLoadComplete"), list.join(u','));
+}

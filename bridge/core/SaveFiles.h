@@ -1,0 +1,45 @@
+#pragma once
+// The files of the save folder: profile files (one per player, "<name>.xml"), the
+// high-score file and the configuration file. Each holds the last text the movie sent
+// for it, as UTF-8 followed by CR LF; reading them is FileHandler::ReadWholeFile.
+//
+// Every write replaces the file atomically: the bytes go to a temporary file in the same
+// folder, are flushed to disk and renamed over the old file, so a crash, a kill or a full
+// disk at any moment leaves either the old or the new content, never a truncated file.
+// Every failure is a HostError whose message names the file and the reason.
+#include <QString>
+
+namespace SaveFiles {
+
+// Temporary files of an unfinished write are named TempPrefix + random + TempSuffix.
+// They start with a dot and never end in ".xml", so they are never taken for a profile.
+inline constexpr QStringView TempPrefix = u".lanternfall-save-";
+inline constexpr QStringView TempSuffix = u".tmp";
+
+// Replaces the file at path with text in UTF-8 followed by CR LF. The file is created if
+// missing; an existing file keeps its permissions. Refused, with the file left as it was:
+// a read-only file (no write permission for its owner), a folder, anything that is not a
+// regular file, a missing folder, a name the file system rejects, a full disk.
+void WriteSaveFile(const QString &path, const QString &text);
+
+// Replaces the file at path with an empty file (zero bytes), under the same rules.
+void CreateEmptyFile(const QString &path);
+
+// The path of the profile file of the player called name in the folder savePath.
+// Profiles are found without regard to letter case (Unicode case folding): when the
+// folder already holds a file whose name equals name + ".xml" in another case, that
+// file's path is returned with its own name, so no second file differing only in case
+// ever comes into being. Among several such files the first in ListFiles order wins.
+// Otherwise savePath + "/" + name + ".xml". A name holding "/", "\" or a NUL character
+// is refused, so nothing outside the save folder can ever be addressed.
+QString ProfilePath(const QString &savePath, const QString &name);
+
+// Removes the profile file at path. Refused when no such file exists, when path names a
+// folder, when the file is read-only or when the file system refuses.
+void DeleteProfile(const QString &path);
+
+// Removes the temporary files that writes interrupted by a crash left in folder. Meant for
+// start-up, before any write; failures are ignored.
+void RemoveLeftoverTempFiles(const QString &folder);
+
+} // namespace SaveFiles

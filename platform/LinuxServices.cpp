@@ -1,0 +1,83 @@
+#include "platform/LinuxServices.h"
+
+#include "bridge/core/ProtocolTrace.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace platform {
+
+FileInstanceLock::FileInstanceLock(QString lockPath) : path_(std::move(lockPath)) {}
+
+FileInstanceLock::~FileInstanceLock()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+QString FileInstanceLock::DefaultPath()
+{
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (dir.isEmpty()) // no runtime folder: a per-user folder of our own, never a shared /tmp
+        dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QDir().mkpath(dir);
+    return dir + QStringLiteral("/lanternfall.lock");
+}
+
+bool FileInstanceLock::AnotherCopyRuns()
+{
+    if (decided_)
+        return another_;
+    decided_ = true;
+    fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        // Without a lock file there is no way to tell; starting is better than refusing.
+        std::fprintf(stderr, "lanternfall: cannot open the lock file %s; not checking for "
+                             "another copy\n",
+                     qPrintable(path_));
+        return another_ = false;
+    }
+    another_ = ::flock(fd_, LOCK_EX | LOCK_NB) != 0;
+    return another_;
+}
+
+void QtUserInterface::ShowMessage(const QString &caption, const QString &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
+    box.exec();
+}
+
+void QtUserInterface::ReportError(const QString &text)
+{
+    std::fprintf(stderr, "lanternfall: %s\n", qPrintable(text));
+    std::fflush(stderr);
+    auto *box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text,
+                                QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
+void ImmediateProcess::EndNow(int exitCode)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // At once: no unload work, no further window event. The page processes of the web
+    // engine end with their parent.
+    ::_exit(exitCode);
+}
+
+bool DesktopUrlOpener::Open(const QString &address)
+{
+    return QDesktopServices::openUrl(QUrl(address));
+}
+
+} // namespace platform

@@ -1,0 +1,123 @@
+#pragma once
+// The small layer that stands in for the operating-system services the host needs. Each
+// service is one narrow interface; X11/Linux implementations live beside it, and tests
+// use fakes. No logic of the host reaches past these interfaces.
+#include <QByteArray>
+#include <QMargins>
+#include <QString>
+#include <QUrl>
+#include <cstdint>
+
+class QWidget;
+
+namespace platform {
+
+// The previous-instance test: true when another copy of the program already runs for this
+// user. The answer holds for the life of the process.
+class InstanceLock {
+public:
+    virtual ~InstanceLock() = default;
+    virtual bool AnotherCopyRuns() = 0;
+};
+
+// Messages to the user.
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+    // A modal message box with an OK button only; returns when the user has closed it.
+    virtual void ShowMessage(const QString &caption, const QString &text) = 0;
+    // A failure report that names what failed: to stderr and in a message box that does not
+    // stop the program.
+    virtual void ReportError(const QString &text) = 0;
+};
+
+// The immediate end of the process: no further window event, no unload work. The real
+// implementation does not return; a fake records the call and returns.
+class Process {
+public:
+    virtual ~Process() = default;
+    virtual void EndNow(int exitCode) = 0;
+};
+
+// The system screen saver's on/off switch.
+class ScreenSaver {
+public:
+    virtual ~ScreenSaver() = default;
+    virtual bool IsActive() = 0;
+    // True when the change was accepted.
+    virtual bool SetActive(bool active) = 0;
+};
+
+// Asking the desktop to open an address in the user's browser.
+class UrlOpener {
+public:
+    virtual ~UrlOpener() = default;
+    // True when the desktop accepted the request.
+    virtual bool Open(const QString &address) = 0;
+};
+
+// The display-mode record: the five fields the host reads and writes, and whatever the
+// platform needs to give the rest of the mode back unchanged.
+struct DisplayModeRecord {
+    uint32_t dmPelsWidth = 0;
+    uint32_t dmPelsHeight = 0;
+    uint32_t dmBitsPerPel = 0;
+    uint32_t dmDisplayFrequency = 0;
+    uint32_t dmFields = 0;
+    QByteArray platformData; // filled by EnumCurrent, handed back unchanged
+};
+
+// The primary display's mode.
+class DisplayModes {
+public:
+    virtual ~DisplayModes() = default;
+    // Fills the record with the mode now in force on the primary display; false (and the
+    // record untouched) when it cannot be read.
+    virtual bool EnumCurrent(DisplayModeRecord &record) = 0;
+    // Switches the primary display to the record's mode as a temporary change: it is given
+    // back however the program ends. False when the display cannot take it.
+    virtual bool ChangeTemporarily(const DisplayModeRecord &record) = 0;
+};
+
+// Window-system services for the main window: its style word (the caption bits
+// 0x00C00000 are its title bar and frame, the other bits are kept as they are), the frame
+// the window manager adds, and the real position on the screen.
+class WindowSystem {
+public:
+    virtual ~WindowSystem() = default;
+    virtual uint32_t GetWindowStyle(QWidget *window) = 0;
+    virtual void SetWindowStyle(QWidget *window, uint32_t style) = 0;
+    // Makes the window system apply the style to the window's frame now.
+    virtual void FrameChanged(QWidget *window) = 0;
+    // What the window manager's frame adds around the client area (zero when undecorated
+    // or not known).
+    virtual QMargins FrameExtents(QWidget *window) = 0;
+    // The frame the window manager gives the window when it has its title bar, known also
+    // before the window is first shown (zero when the window manager does not tell).
+    virtual QMargins DecoratedFrameExtents(QWidget *window) { return FrameExtents(window); }
+    // Places the window's outer top-left corner at x, y of the screen, as the X server
+    // sees it.
+    virtual void MoveTo(QWidget *window, int x, int y) = 0;
+};
+
+// Typing keys into the focused window as if the user had typed them; also resets the
+// system's idle time. True when the keys were delivered.
+class KeySender {
+public:
+    virtual ~KeySender() = default;
+    virtual bool SendSpaceAndBackspace() = 0;
+};
+
+// All services the window is given at creation.
+struct Services {
+    InstanceLock *instanceLock = nullptr;
+    UserInterface *ui = nullptr;
+    Process *process = nullptr;
+    ScreenSaver *screenSaver = nullptr;
+    UrlOpener *urlOpener = nullptr;
+    DisplayModes *displayModes = nullptr;
+    WindowSystem *windowSystem = nullptr;
+    KeySender *keySender = nullptr;
+};
+
+} // namespace platform

@@ -1,0 +1,64 @@
+#pragma once
+// Display modes of the primary output through RandR 1.2.
+#include "platform/Services.h"
+
+#include <QByteArray>
+
+typedef struct _XDisplay Display;
+
+namespace platform {
+
+// The primary output's mode: the RandR primary output, or else the first connected output
+// that drives a CRTC. The refresh rate is computed from the mode's timings (0 when the
+// server gives none, as a stock Xvfb does). The colour depth is the screen's default depth,
+// reported as 32 for 24-bit true colour (what Windows reports for the same visual); depth
+// cannot change on X, so a change to another depth fails.
+//
+// A size the output has no mode for gets a mode of our own (reduced-blanking timings for
+// the asked rate); such modes carry a name suffix and are removed again as soon as the
+// display is back in a mode that is not ours. Before the first change away from the desktop
+// the desktop's mode is handed to the watchdog, which gives it back however the program
+// ends; the watchdog is told again once the display is back in that mode.
+//
+// X errors are caught and turn into a false result. Without RandR 1.2 every call fails.
+class X11DisplayModes : public DisplayModes {
+public:
+    // On the Qt application's X connection (none: every call fails).
+    X11DisplayModes();
+    // On a connection of the caller's, which stays the caller's.
+    explicit X11DisplayModes(Display *display);
+    ~X11DisplayModes() override;
+
+    bool EnumCurrent(DisplayModeRecord &record) override;
+    bool ChangeTemporarily(const DisplayModeRecord &record) override;
+
+private:
+    Display *connection() const;
+
+    Display *display_ = nullptr;
+    bool ownConnectionOfQt_ = false;
+    // The desktop's mode (restore data) while the display is away from it.
+    QByteArray desktop_;
+};
+
+// The bits EnumCurrent sets in dmFields: DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT |
+// DM_DISPLAYFREQUENCY.
+constexpr uint32_t DisplayModeFields = 0x005C0000;
+
+// The suffix of the names of the modes this program adds to an output.
+inline constexpr char OwnModeSuffix[] = "-lanternfall";
+
+// Gives the display the mode that restore data (a record's platformData) describes: the
+// same mode, position, rotation and screen size. Then removes the modes this program
+// added that no CRTC uses. True when the display is in that mode afterwards. For the
+// watchdog and the repair at start: needs no Qt application.
+bool RestoreDisplayMode(Display *display, const QByteArray &restoreData);
+
+// Removes from every output the modes this program added, and destroys them, as far as no
+// CRTC uses them. Returns how many modes were destroyed.
+int RemoveAddedModes(Display *display);
+
+// The X display name that restore data was taken on (empty when it names none).
+QByteArray DisplayNameOf(const QByteArray &restoreData);
+
+} // namespace platform

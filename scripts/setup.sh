@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need on Debian 12: the Debian packages
+# (only those missing) and the pinned npm packages from package-lock.json.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  build-essential cmake pkg-config git
+  qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libqt6webenginecore6-bin
+  libgl-dev libxrandr-dev libxtst-dev libxss-dev libx11-dev
+  libgtest-dev libgmock-dev
+  haxe nodejs npm
+  xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
+  python3 fonts-dejavu-core
+)
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+# node and npm may come from elsewhere than Debian's packages; accept them when present.
+if command -v node >/dev/null && command -v npm >/dev/null; then
+  filtered=()
+  for p in "${missing[@]}"; do [[ $p == nodejs || $p == npm ]] || filtered+=("$p"); done
+  missing=("${filtered[@]+"${filtered[@]}"}")
+fi
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -q
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The movie player, pinned by package-lock.json.
+stamp=node_modules/.lanternfall-lock
+if [[ ! -f $stamp ]] || ! cmp -s package-lock.json "$stamp"; then
+  npm ci --no-audit --no-fund
+  cp package-lock.json "$stamp"
+fi

@@ -1,0 +1,167 @@
+#include "shell/frmMain.h"
+
+#include "bridge/core/HostError.h"
+#include "bridge/core/ProtocolTrace.h"
+#include "display/modChangeRes.h"
+#include "shell/GameSettings.h"
+#include "shell/HostPaths.h"
+#include "shell/player/MoviePlayer.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QStyle>
+#include <cstdio>
+
+frmMain::frmMain(const PlayerFactory &createPlayer, Context context, QWidget *parent)
+    : QWidget(parent), context_(std::move(context)), services_(context_.services)
+{
+    // The stored caption is a placeholder; start-up replaces it before the window is shown.
+    setWindowTitle(QStringLiteral("frmMain"));
+    setObjectName(QStringLiteral("frmMain"));
+    // A black background behind the stage, and no maximise button: the stage has one size.
+    setAutoFillBackground(true);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+
+    // The controls, in their order: the keep-awake timer (running from creation, every
+    // 10 seconds, never stopped) and the movie player.
+    tmrDisableSleep_.setObjectName(QStringLiteral("tmrDisableSleep"));
+    tmrDisableSleep_.setInterval(10000);
+    connect(&tmrDisableSleep_, &QTimer::timeout, this, &frmMain::tmrDisableSleep_Timer);
+    tmrDisableSleep_.start();
+
+    modChangeRes::SetServices(services_.displayModes, services_.ui, &endWatcher_);
+
+    flashPlayer_ = createPlayer(this);
+    connect(flashPlayer_, &MoviePlayer::FSCommand, this, &frmMain::flashPlayer_FSCommand);
+    connect(flashPlayer_, &MoviePlayer::failure, this, &frmMain::Report);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::EndProcess()
+{
+    ended_ = true;
+    services_.process->EndNow(0);
+}
+
+void frmMain::Report(const QString &what)
+{
+    if (services_.ui)
+        services_.ui->ReportError(what);
+}
+
+void frmMain::Form_Load()
+{
+    using namespace GameSettings;
+
+    // 1. The stage size.
+    PortraitDisplay = false;
+    GameWidth = 800;
+    GameHeight = 600;
+
+    // 2. Whether the system screen saver is active now.
+    ScreenSaverWasActive_ = IsScreenSaverActive();
+
+    // 3. The desktop's display mode: recorded for later, and a portrait desktop narrower
+    //    than the stage ends the program here.
+    modChangeRes::CheckDesktopDisplay();
+    if (ended_)
+        return;
+
+    // 4. The two addresses of the link-info file. Missing lines read as empty strings and
+    //    the host starts anyway.
+    const HostPaths::LinkInfo links =
+        HostPaths::ReadLinkInfo(HostPaths::LinkInfoPath(context_.programFolder));
+    ExitSurveyUrl_ = links.exitSurveyUrl;
+    StrategyGuideUrl_ = links.strategyGuideUrl;
+    if (!links.problem.isEmpty())
+        std::fprintf(stderr, "lanternfall: %s; the missing addresses are empty\n",
+                     qPrintable(links.problem));
+
+    // 5. The main window.
+    MainHwnd = this;
+
+    // 6. The title, also the caption.
+    GameTitle = QStringLiteral("Lanternfall");
+    setWindowTitle(GameTitle);
+
+    // 7. One copy only: a second copy ends here, before anything is shown, loaded or saved.
+    if (services_.instanceLock && services_.instanceLock->AnotherCopyRuns()) {
+        EndProcess();
+        return;
+    }
+
+    // 8. Full-screen mode is the first mode.
+    fullScreen = true;
+
+    // 9. The save folder, from the environment as it is now.
+    SavePath_ = HostPaths::SaveFolder(GameTitle, context_.env);
+
+    // 10. What the window's frame adds to the stage in window mode. The window manager's
+    //     own frame when it tells it, so that the whole stage shows in window mode;
+    //     otherwise the caption height and the border width, each plus 7 pixels.
+    const QMargins frame = services_.windowSystem
+                               ? services_.windowSystem->DecoratedFrameExtents(this)
+                               : QMargins();
+    if (!frame.isNull()) {
+        FrameExtraHeight_ = frame.top() + frame.bottom();
+        FrameExtraWidth_ = frame.left() + frame.right();
+    } else {
+        FrameExtraHeight_ = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 7;
+        FrameExtraWidth_ = style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 7;
+    }
+
+    // 11. Create the save folder with every missing folder above it. Its result is not
+    //     examined: the save commands report their own failures.
+    QDir().mkpath(SavePath_);
+
+    // 12. The window's outer size: the stage.
+    SetOuterWidth(GameWidth);
+    SetOuterHeight(GameHeight);
+
+    // 13. Load the movie, and keep the player out of a full screen of its own.
+    flashPlayer_->setMovie(HostPaths::MoviePath(context_.programFolder));
+    flashPlayer_->setAllowFullScreen(QStringLiteral("False"));
+
+    // 14. The first mode.
+    if (fullScreen)
+        GoFullScreen();
+    else
+        GoWindowMode(false);
+
+    // 15. The outer size with the frame, at the top-left corner of the screen.
+    SetOuterWidth(GameWidth + FrameExtraWidth_);
+    SetOuterHeight(GameHeight + FrameExtraHeight_);
+    show();
+    SetOuterTop(0);
+    SetOuterLeft(0);
+
+    // 16. The player at the stage rectangle.
+    LayoutFlashPlayer();
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    // Closing is the movie's decision: it is told, and answers with "quit" when it agrees.
+    // When it cannot be told (no movie running, no such function, the player is gone), the
+    // close goes ahead: a dead movie must not leave a window that cannot be closed.
+    try {
+        FlashCallFunction(QStringLiteral("CloseRequested"), QString());
+        event->ignore();
+    } catch (const HostError &error) {
+        std::fprintf(stderr, "lanternfall: the movie was not told of the close request (%s); "
+                             "closing\n",
+                     qPrintable(error.message()));
+        event->accept();
+        QApplication::quit();
+    }
+}
+
+void frmMain::tmrDisableSleep_Timer()
+{
+    // The keep-awake keys are sent by the input subsystem once it is in place.
+}

@@ -1,0 +1,123 @@
+#pragma once
+// The host's one window. It holds the keep-awake timer and the movie player, owns the host
+// state, and carries the procedures of every subsystem as methods; each method is defined
+// in the folder of the subsystem that owns it (shell/, bridge/, display/, input/).
+#include "platform/Services.h"
+
+#include <QMargins>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+class MoviePlayer;
+
+class frmMain : public QWidget {
+    Q_OBJECT
+public:
+    // Creates the player for a parent window.
+    using PlayerFactory = std::function<MoviePlayer *(QWidget *parent)>;
+
+    struct Context {
+        QString programFolder;                      // where the movie and side files are
+        std::function<QString(const char *)> env;   // environment variables
+        platform::Services services;
+    };
+
+    frmMain(const PlayerFactory &createPlayer, Context context, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    // --- Start-up and close (shell/frmMain.cpp) ----------------------------------------
+    // The start-up sequence. A failure propagates as HostError; the caller reports it and
+    // ends the program.
+    void Form_Load();
+
+    // --- Calls into the movie (bridge/FlashCall.cpp) -------------------------------------
+    // Calls the movie function fnName with the one argument fnArg; always returns "".
+    QString FlashCallFunction(const QString &fnName, const QString &fnArg);
+
+    // --- Window modes and layout (display/WindowModes.cpp) -------------------------------
+    void GoFullScreen();
+    void GoWindowMode(bool isExitting);
+    void ToggleFullScreen();
+    void Form_RemoveTitleBar(QWidget *f, bool ShowTitle);
+    void LayoutFlashPlayer();
+    void Form_Resize();
+    // The window state as the modes see it: 0 normal, 1 minimised.
+    int WindowState() const;
+    void SetWindowState(int state);
+
+    // --- Web links (input/WebLinks.cpp) ---------------------------------------------------
+    bool OpenBrowser(const QString &URL, bool ForceOpen);
+    bool OpenBrowserForStrategy(const QString &URL);
+
+    // --- Screen saver (input/ScreenSaver.cpp) --------------------------------------------
+    bool IsScreenSaverActive();
+    bool SetScreenSaverActive(bool active);
+
+    // The public mode flag: full-screen mode is the current mode.
+    bool fullScreen = false;
+
+    // Host state, readable by every part and by tests.
+    const QString &SavePath() const { return SavePath_; }
+    const QString &ExitSurveyUrl() const { return ExitSurveyUrl_; }
+    const QString &StrategyGuideUrl() const { return StrategyGuideUrl_; }
+    int FrameExtraWidth() const { return FrameExtraWidth_; }
+    int FrameExtraHeight() const { return FrameExtraHeight_; }
+    bool ScreenSaverWasActive() const { return ScreenSaverWasActive_; }
+
+    MoviePlayer &flashPlayer() { return *flashPlayer_; }
+    QTimer &tmrDisableSleep() { return tmrDisableSleep_; }
+
+protected:
+    // The close request (Form_QueryUnload): handed to the movie, and the window stays.
+    void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    // --- The movie's commands (bridge/MovieCommands.cpp) ---------------------------------
+    void flashPlayer_FSCommand(const QString &command, const QString &args);
+    void HandleMovieCommand(const QString &command, const QString &args);
+    void GetPlayerList();
+
+    // The window's outer geometry, frame included, as the platform sees it.
+    void SetOuterWidth(int width);
+    void SetOuterHeight(int height);
+    void SetOuterTop(int top);
+    void SetOuterLeft(int left);
+    void MoveOuter(int x, int y);
+    QMargins CurrentFrame();
+    void RefuseWhileMinimised(const char *what) const;
+    void RunFormResize();
+
+    void tmrDisableSleep_Timer();
+    void Report(const QString &what);
+    // Ends the process at once (a fake process returns; then nothing more is done).
+    void EndProcess();
+
+    // Ends of the program that happen inside other modules go through the window, so that
+    // start-up knows not to go on when a fake process returned.
+    class EndWatcher : public platform::Process {
+    public:
+        explicit EndWatcher(frmMain *window) : window_(window) {}
+        void EndNow(int) override { window_->EndProcess(); }
+
+    private:
+        frmMain *window_;
+    };
+
+    Context context_;
+    platform::Services &services_;
+    QTimer tmrDisableSleep_;
+    MoviePlayer *flashPlayer_ = nullptr;
+
+    QString SavePath_;
+    int FrameExtraHeight_ = 0;
+    int FrameExtraWidth_ = 0;
+    QString ExitSurveyUrl_;
+    QString StrategyGuideUrl_;
+    bool ScreenSaverWasActive_ = false;
+    bool ended_ = false;
+    EndWatcher endWatcher_{this};
+};

@@ -1,0 +1,50 @@
+#pragma once
+// The movie player component as the host uses it: set the movie, keep the player out of a
+// full screen of its own, place it, call the movie's registered functions and receive the
+// movie's commands. The window holds exactly one player; tests use a fake of this class.
+#include <QObject>
+#include <QRect>
+#include <QString>
+
+class QWidget;
+
+class MoviePlayer : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~MoviePlayer() override = default;
+
+    // The control itself, a child of the main window.
+    virtual QWidget *widget() = 0;
+
+    // Loads and starts the movie at this full path. Throws HostError naming the path when
+    // the file is missing or cannot be read.
+    virtual void setMovie(const QString &path) = 0;
+    virtual QString movie() const = 0;
+
+    // "False" (any letter case) keeps the player from entering a full screen of its own.
+    virtual void setAllowFullScreen(const QString &value) = 0;
+
+    // The control's rectangle in the main window's client area, in pixels.
+    virtual void setContainerRect(const QRect &rect) = 0;
+    virtual QRect containerRect() const = 0;
+
+    // Calls the movie function named in the invoke request with its one string argument and
+    // returns what the function returned. Synchronous: it returns after the function has
+    // run (the movie may raise commands meanwhile). Throws HostError when no function of
+    // that name is registered, the function throws, the player is gone or does not answer
+    // in time. A call made while the movie is still loading is held and delivered, in
+    // order, once the movie has registered its functions; it then returns the empty string.
+    virtual QString CallFunction(const QString &request) = 0;
+
+    // The window that receives the player's mouse and keyboard input (null until the
+    // player is shown).
+    virtual QWidget *inputWindow() = 0;
+
+signals:
+    // A command raised by the movie, delivered on the user-interface thread in order.
+    void FSCommand(const QString &command, const QString &args);
+    // Something went wrong away from any caller (a held call failed, the player's process
+    // ended): the host reports it.
+    void failure(const QString &message);
+};

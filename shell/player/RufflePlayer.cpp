@@ -1,0 +1,328 @@
+#include "shell/player/RufflePlayer.h"
+
+#include "bridge/core/HostError.h"
+#include "bridge/core/InvokeRequest.h"
+#include "bridge/core/ProtocolTrace.h"
+#include "shell/player/AppScheme.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTimer>
+#include <QWebChannel>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+// The one object the page can reach through the web channel: it takes the movie's
+// commands and the player's state reports, and nothing else.
+class PageBridge : public QObject {
+    Q_OBJECT
+public:
+    explicit PageBridge(RufflePlayer *player) : QObject(player), player_(player) {}
+
+public slots:
+    // Both are taken out of the channel's message handling and run from the event loop:
+    // handling a command may wait for a call into the movie, and such a wait inside the
+    // channel's own dispatch would never see the page's answer.
+    void fsCommand(const QString &command, const QString &args)
+    {
+        QMetaObject::invokeMethod(
+            player_, [p = player_, command, args] { p->onPageCommand(command, args); },
+            Qt::QueuedConnection);
+    }
+    void playerState(const QString &state, const QString &detail)
+    {
+        QMetaObject::invokeMethod(
+            player_, [p = player_, state, detail] { p->onPlayerState(state, detail); },
+            Qt::QueuedConnection);
+    }
+
+private:
+    RufflePlayer *player_;
+};
+
+// A page that never navigates away from our own scheme. Links and new windows the movie
+// asks for are handed out as external link requests instead.
+class PlayerPage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    PlayerPage(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent) {}
+
+signals:
+    void externalLink(const QUrl &url);
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    {
+        if (url.scheme() == QLatin1String(AppScheme::Name) && url.host() == u"app" &&
+            url.path() == u"/index.html" && isMainFrame &&
+            (type == NavigationTypeTyped || type == NavigationTypeReload))
+            return true;
+        if (url.scheme() != QLatin1String(AppScheme::Name))
+            emit externalLink(url);
+        return false;
+    }
+
+    QWebEnginePage *createWindow(WebWindowType) override
+    {
+        // window.open(): a throw-away page catches the address of its first navigation.
+        return new LinkCatcher(profile(), this);
+    }
+
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
+                                  int line, const QString &source) override
+    {
+        if (level == ErrorMessageLevel || qEnvironmentVariableIsSet("LANTERNFALL_PAGE_LOG"))
+            qInfo("player page: %s (%s:%d)", qPrintable(message), qPrintable(source), line);
+    }
+
+private:
+    class LinkCatcher : public QWebEnginePage {
+    public:
+        LinkCatcher(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent)
+        {
+        }
+
+    protected:
+        bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
+        {
+            if (!done_) {
+                done_ = true;
+                if (auto *owner = qobject_cast<PlayerPage *>(parent()))
+                    emit owner->externalLink(url);
+                deleteLater();
+            }
+            return false;
+        }
+
+    private:
+        bool done_ = false;
+    };
+};
+
+static void InitPageResources()
+{
+    // The page lives in a static library's resources, which must be registered by hand.
+    Q_INIT_RESOURCE(page);
+}
+
+RufflePlayer::RufflePlayer(const QString &ruffleDir, QWidget *parent)
+    : MoviePlayer(parent), ruffleDir_(ruffleDir), properties_(RuffleConfig::Defaults())
+{
+    InitPageResources();
+    // A profile of our own that keeps nothing on disk: the game's data lives in the save
+    // folder, never in the browser's storage.
+    profile_ = new QWebEngineProfile(this);
+    scheme_ = new AppSchemeHandler(ruffleDir_, this);
+    scheme_->setConfigSource([this] { return configJson(); });
+    profile_->installUrlSchemeHandler(AppScheme::Name, scheme_);
+
+    view_ = new QWebEngineView(parent);
+    view_->setObjectName("flashPlayer");
+    view_->setContextMenuPolicy(Qt::NoContextMenu);
+    page_ = new PlayerPage(profile_, view_);
+    page_->setBackgroundColor(Qt::black);
+    auto *settings = page_->settings();
+    settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
+    settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
+    settings->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
+    view_->setPage(page_);
+
+    bridge_ = new PageBridge(this);
+    channel_ = new QWebChannel(this);
+    channel_->registerObject(QStringLiteral("host"), bridge_);
+    page_->setWebChannel(channel_);
+
+    connect(page_, &PlayerPage::externalLink, this, &RufflePlayer::externalLinkRequested);
+    connect(page_, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+                if (status == QWebEnginePage::NormalTerminationStatus)
+                    return;
+                onRendererGone(QStringLiteral("the movie player's page process ended "
+                                              "(status %1, exit code %2)")
+                                   .arg(int(status))
+                                   .arg(exitCode));
+            });
+}
+
+RufflePlayer::~RufflePlayer()
+{
+    // The page must go before its profile.
+    delete view_;
+}
+
+QWidget *RufflePlayer::widget()
+{
+    return view_;
+}
+
+QByteArray RufflePlayer::configJson() const
+{
+    QJsonObject config = RuffleConfig::FromProperties(properties_, AppScheme::RufflePath);
+    config["url"] = AppScheme::MovieUrl;
+    return QJsonDocument(config).toJson(QJsonDocument::Compact);
+}
+
+void RufflePlayer::setMovie(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw HostError(QStringLiteral("The movie file \"%1\" does not exist.").arg(path));
+    QFile file(path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        throw HostError(QStringLiteral("The movie file \"%1\" cannot be read: %2")
+                            .arg(path, info.isFile() ? file.errorString()
+                                                     : QStringLiteral("not a file")));
+    file.close();
+    moviePath_ = path;
+    properties_["Movie"] = path;
+    scheme_->setMovie(path);
+    state_ = State::Loading;
+    failure_.clear();
+    page_->load(QUrl(QString::fromLatin1(AppScheme::PageUrl)));
+}
+
+void RufflePlayer::setAllowFullScreen(const QString &value)
+{
+    properties_["AllowFullScreen"] = value;
+}
+
+void RufflePlayer::setContainerRect(const QRect &rect)
+{
+    view_->setGeometry(rect);
+}
+
+QRect RufflePlayer::containerRect() const
+{
+    return view_->geometry();
+}
+
+QWidget *RufflePlayer::inputWindow()
+{
+    return view_->focusProxy();
+}
+
+void RufflePlayer::onPageCommand(const QString &command, const QString &args)
+{
+    emit FSCommand(command, args);
+}
+
+void RufflePlayer::onPlayerState(const QString &state, const QString &detail)
+{
+    if (state == u"ready" && state_ == State::Loading) {
+        state_ = State::Ready;
+        // Deliver the calls held while the movie was loading, in order. A failure of one
+        // is reported and does not stop the others.
+        while (!held_.isEmpty() && state_ == State::Ready) {
+            const QString request = held_.takeFirst();
+            try {
+                deliver(request);
+            } catch (const HostError &error) {
+                emit failure(error.message());
+            }
+        }
+    } else if (state == u"failed" && state_ != State::Failed) {
+        fail(QStringLiteral("The movie \"%1\" could not be played: %2").arg(moviePath_, detail));
+    }
+}
+
+void RufflePlayer::onRendererGone(const QString &why)
+{
+    fail(why);
+}
+
+void RufflePlayer::fail(const QString &message)
+{
+    state_ = State::Failed;
+    failure_ = message;
+    const QStringList dropped = std::exchange(held_, {});
+    for (const QString &request : dropped) {
+        const auto call = InvokeRequest::Parse(request);
+        ProtocolTrace::Record(ProtocolTrace::Direction::Call, call ? call->name : request,
+                              call ? call->argument : QString(), "error: " + message);
+    }
+    emit failure(message);
+}
+
+QString RufflePlayer::CallFunction(const QString &request)
+{
+    switch (state_) {
+    case State::Idle:
+        throw HostError(QStringLiteral("No movie is loaded in the player."));
+    case State::Failed:
+        throw HostError(failure_);
+    case State::Loading:
+        held_.append(request);
+        return {};
+    case State::Ready:
+        break;
+    }
+    return deliver(request);
+}
+
+QString RufflePlayer::deliver(const QString &request)
+{
+    const auto call = InvokeRequest::Parse(request);
+    const QString name = call ? call->name : request;
+    const QString argument = call ? call->argument : QString();
+    auto trace = [&](const QString &outcome) {
+        ProtocolTrace::Record(ProtocolTrace::Direction::Call, name, argument, outcome);
+    };
+
+    const QString script = QStringLiteral("window.lanternfallInvoke(%1)")
+                               .arg(QString::fromUtf8(
+                                   QJsonDocument(QJsonArray{request}).toJson(QJsonDocument::Compact)
+                                       .mid(1)
+                                       .chopped(1)));
+    struct Outcome {
+        bool done = false;
+        QVariant value;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    QEventLoop loop;
+    QPointer<QEventLoop> guard(&loop);
+    page_->runJavaScript(script, [outcome, guard](const QVariant &value) {
+        outcome->done = true;
+        outcome->value = value;
+        if (guard)
+            guard->quit();
+    });
+    QTimer timeout;
+    timeout.setSingleShot(true);
+    connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &MoviePlayer::failure, &loop, &QEventLoop::quit);
+    timeout.start(callTimeoutMs_);
+    ++waiting_;
+    if (!outcome->done)
+        loop.exec();
+    --waiting_;
+
+    if (!outcome->done) {
+        const QString message =
+            state_ == State::Failed
+                ? failure_
+                : QStringLiteral("The movie did not answer the call \"%1\" within %2 ms.")
+                      .arg(name)
+                      .arg(callTimeoutMs_);
+        trace("error: " + message);
+        throw HostError(message);
+    }
+    const QVariantMap answer = outcome->value.toMap();
+    if (!answer.value("ok").toBool()) {
+        const QString message = answer.contains("error")
+                                    ? answer.value("error").toString()
+                                    : QStringLiteral("The player page gave no answer to \"%1\".")
+                                          .arg(name);
+        trace("error: " + message);
+        throw HostError(message);
+    }
+    trace("ok");
+    return answer.value("result").toString();
+}
+
+#include "RufflePlayer.moc"
