@@ -48,6 +48,26 @@ constexpr uint32_t DisplayModeFields = 0x005C0000;
 // The suffix of the names of the modes this program adds to an output.
 inline constexpr char OwnModeSuffix[] = "-lanternfall";
 
+// Catches the X errors of the requests made on one connection while it lives, instead of
+// Xlib's default handler ending the process. Errors of other connections go to the handler
+// that was installed before. Traps nest; one thread only.
+class X11ErrorTrap {
+public:
+    explicit X11ErrorTrap(Display *display);
+    ~X11ErrorTrap();
+    X11ErrorTrap(const X11ErrorTrap &) = delete;
+    X11ErrorTrap &operator=(const X11ErrorTrap &) = delete;
+    // Waits for the server to have handled every request so far; true when one of the
+    // requests since the trap was set failed.
+    bool Failed();
+    // The errors seen so far, without waiting for the server.
+    int ErrorCount() const;
+
+private:
+    Display *display_;
+    int baseline_ = 0;
+};
+
 // Gives the display the mode that restore data (a record's platformData) describes: the
 // same mode, position, rotation and screen size. Then removes the modes this program
 // added that no CRTC uses. True when the display is in that mode afterwards. For the

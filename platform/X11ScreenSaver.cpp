@@ -1,5 +1,7 @@
 #include "platform/X11ScreenSaver.h"
 
+#include "platform/Watchdog.h"
+
 #include <QGuiApplication>
 #include <X11/Xlib.h>
 
@@ -18,14 +20,24 @@ constexpr int DefaultTimeout = 600;
 
 } // namespace
 
-X11ScreenSaver::X11ScreenSaver()
+X11ScreenSaver::X11ScreenSaver() : ofQt_(true)
 {
     IsActive();
 }
 
+X11ScreenSaver::X11ScreenSaver(Display *display) : display_(display)
+{
+    IsActive();
+}
+
+Display *X11ScreenSaver::connection() const
+{
+    return ofQt_ ? XDisplay() : display_;
+}
+
 bool X11ScreenSaver::IsActive()
 {
-    Display *display = XDisplay();
+    Display *display = connection();
     if (!display)
         return false;
     int timeout = 0, interval = 0, blanking = 0, exposures = 0;
@@ -37,7 +49,7 @@ bool X11ScreenSaver::IsActive()
 
 bool X11ScreenSaver::SetActive(bool active)
 {
-    Display *display = XDisplay();
+    Display *display = connection();
     if (!display)
         return false;
     int timeout = 0, interval = 0, blanking = 0, exposures = 0;
@@ -45,8 +57,14 @@ bool X11ScreenSaver::SetActive(bool active)
     if (timeout > 0)
         knownTimeout_ = timeout;
     const int wanted = active ? (knownTimeout_ > 0 ? knownTimeout_ : DefaultTimeout) : 0;
+    // The watchdog learns of the switch-off before it happens, and of the switch-on once it
+    // has: at no moment is a timeout of ours left on the server unknown to it.
+    if (!active && timeout > 0)
+        Watchdog::ScreenSaverTimeoutToRestore(timeout, QByteArray(DisplayString(display)));
     XSetScreenSaver(display, wanted, interval, blanking, exposures);
     XSync(display, False);
+    if (active)
+        Watchdog::ScreenSaverRestored();
     return true;
 }
 

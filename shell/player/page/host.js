@@ -38,6 +38,21 @@
   let player = null;
   let ready = false;
 
+  // Ruffle does not let an exception of a movie function reach the caller; it only logs it.
+  // While a call runs, such log lines are collected so that the call can fail.
+  let callErrors = null;
+  ['error', 'warn', 'log', 'info'].forEach(function (level) {
+    const original = console[level].bind(console);
+    console[level] = function () {
+      if (callErrors) {
+        const text = Array.prototype.map.call(arguments, String).join(' ');
+        const at = text.indexOf('external interface callback');
+        if (at >= 0) callErrors.push(text.substring(at).replace(/%c/g, '').split(' color:')[0].trim());
+      }
+      return original.apply(null, arguments);
+    };
+  });
+
   function report(state, detail) {
     if (host) host.playerState(state, String(detail || ''));
   }
@@ -115,11 +130,17 @@
     if (!Object.prototype.hasOwnProperty.call(player, name) || typeof player[name] !== 'function') {
       return { ok: false, error: 'The movie has registered no function "' + name + '".' };
     }
+    callErrors = [];
     try {
       const result = player[name](arg);
+      if (callErrors.length > 0) {
+        return { ok: false, error: 'The movie function "' + name + '" failed: ' + callErrors.join('; ') };
+      }
       return { ok: true, result: result == null ? '' : String(result) };
     } catch (e) {
       return { ok: false, error: 'The movie function "' + name + '" failed: ' + String(e && e.message ? e.message : e) };
+    } finally {
+      callErrors = null;
     }
   };
 
