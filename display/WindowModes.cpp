@@ -112,9 +112,17 @@ void frmMain::LayoutFlashPlayer()
 
 void frmMain::Form_Resize()
 {
-    if (WindowState() == 0 && FocusControls::ReturnToFullScreen) {
+    if (WindowState() == 0 && FocusControls::ReturnToFullScreen && !returningToFullScreen_) {
         SetWindowState(0);
-        GoFullScreen();
+        // Resizes raised while full screen is being entered only re-apply the layout.
+        returningToFullScreen_ = true;
+        try {
+            GoFullScreen();
+        } catch (...) {
+            returningToFullScreen_ = false;
+            throw;
+        }
+        returningToFullScreen_ = false;
         FocusControls::ReturnToFullScreen = false;
     }
     LayoutFlashPlayer();

@@ -38,6 +38,7 @@ frmMain::frmMain(const PlayerFactory &createPlayer, Context context, QWidget *pa
     flashPlayer_ = createPlayer(this);
     connect(flashPlayer_, &MoviePlayer::FSCommand, this, &frmMain::flashPlayer_FSCommand);
     connect(flashPlayer_, &MoviePlayer::failure, this, &frmMain::Report);
+    connect(flashPlayer_, &MoviePlayer::externalLinkRequested, this, &frmMain::OpenExternalLink);
 }
 
 frmMain::~frmMain() = default;
@@ -82,8 +83,9 @@ void frmMain::Form_Load()
         std::fprintf(stderr, "lanternfall: %s; the missing addresses are empty\n",
                      qPrintable(links.problem));
 
-    // 5. The main window.
+    // 5. The main window, and its filter: activation is watched from now on.
     MainHwnd = this;
+    HookMainWindow();
 
     // 6. The title, also the caption.
     GameTitle = QStringLiteral("Lanternfall");
@@ -142,6 +144,9 @@ void frmMain::Form_Load()
 
     // 16. The player at the stage rectangle.
     LayoutFlashPlayer();
+
+    // 17. The player filter on the player's input window.
+    DisableRightClick();
 }
 
 void frmMain::closeEvent(QCloseEvent *event)
@@ -161,7 +166,3 @@ void frmMain::closeEvent(QCloseEvent *event)
     }
 }
 
-void frmMain::tmrDisableSleep_Timer()
-{
-    // The keep-awake keys are sent by the input subsystem once it is in place.
-}

@@ -2,6 +2,7 @@
 // The host's one window. It holds the keep-awake timer and the movie player, owns the host
 // state, and carries the procedures of every subsystem as methods; each method is defined
 // in the folder of the subsystem that owns it (shell/, bridge/, display/, input/).
+#include "bridge/core/HostError.h"
 #include "platform/Services.h"
 
 #include <QMargins>
@@ -51,7 +52,26 @@ public:
     bool OpenBrowser(const QString &URL, bool ForceOpen);
     bool OpenBrowserForStrategy(const QString &URL);
 
-    // --- Screen saver (input/ScreenSaver.cpp) --------------------------------------------
+    // --- Filters and focus (input/Focus.cpp) ---------------------------------------------
+    // Finds the player's input window among the window's descendants and installs the
+    // player filter on it.
+    void DisableRightClick();
+    // Installs the main window's filter (application activation).
+    void HookMainWindow();
+    void FocusLossSteps();
+    void FocusGainSteps();
+
+    // Runs one top-level step: a failure is reported and the program goes on.
+    template <typename Step> void RunGuarded(Step step)
+    {
+        try {
+            step();
+        } catch (const HostError &error) {
+            Report(error.message());
+        }
+    }
+
+    // --- Screen saver and keep-awake (input/ScreenSaver.cpp) -----------------------------
     bool IsScreenSaverActive();
     bool SetScreenSaverActive(bool active);
 
@@ -92,6 +112,7 @@ private:
     void RunFormResize();
 
     void tmrDisableSleep_Timer();
+    void OpenExternalLink(const QUrl &url);
     void Report(const QString &what);
     // Ends the process at once (a fake process returns; then nothing more is done).
     void EndProcess();
@@ -119,5 +140,6 @@ private:
     QString StrategyGuideUrl_;
     bool ScreenSaverWasActive_ = false;
     bool ended_ = false;
+    bool returningToFullScreen_ = false;
     EndWatcher endWatcher_{this};
 };

@@ -1,6 +1,7 @@
 // Lanternfall: the host that plays the game movie and serves it.
 #include "bridge/core/HostError.h"
 #include "platform/LinuxServices.h"
+#include "platform/X11KeySender.h"
 #include "platform/X11ScreenSaver.h"
 #include "shell/HostPaths.h"
 #include "shell/frmMain.h"
@@ -44,6 +45,7 @@ int main(int argc, char **argv)
     platform::ImmediateProcess process;
     platform::X11ScreenSaver screenSaver;
     platform::DesktopUrlOpener urlOpener;
+    platform::X11KeySender keySender;
 
     frmMain::Context context;
     context.programFolder = HostPaths::ProgramFolder();
@@ -53,6 +55,7 @@ int main(int argc, char **argv)
     context.services.process = &process;
     context.services.screenSaver = &screenSaver;
     context.services.urlOpener = &urlOpener;
+    context.services.keySender = &keySender;
 
     const QString ruffleDir = context.programFolder + QStringLiteral("/ruffle");
     frmMain window([&ruffleDir](QWidget *parent) { return new RufflePlayer(ruffleDir, parent); },

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QRect>
 #include <QString>
+#include <QUrl>
 
 class QWidget;
 
@@ -47,4 +48,6 @@ signals:
     // Something went wrong away from any caller (a held call failed, the player's process
     // ended): the host reports it.
     void failure(const QString &message);
+    // The movie asked to open an address outside the player (a link, navigateToURL).
+    void externalLinkRequested(const QUrl &url);
 };

@@ -204,12 +204,34 @@ QRect RufflePlayer::containerRect() const
 
 QWidget *RufflePlayer::inputWindow()
 {
-    return view_->focusProxy();
+    // The view's focus proxy receives the mouse and keyboard input; it carries the class
+    // name the player's own window is known by.
+    QWidget *input = view_->focusProxy();
+    if (input)
+        input->setObjectName(QStringLiteral("MacromediaFlashPlayerActiveX"));
+    return input;
 }
 
 void RufflePlayer::onPageCommand(const QString &command, const QString &args)
 {
-    emit FSCommand(command, args);
+    pendingCommands_.enqueue({command, args});
+    dispatchCommands();
+}
+
+void RufflePlayer::dispatchCommands()
+{
+    // Commands are handled one at a time, in the order the movie raised them: a command that
+    // arrives while another is handled, or while a call into the movie is awaited, waits
+    // its turn. So the host never handles commands inside one another, however many the
+    // movie sends, and each runs to its end before the next begins.
+    if (dispatching_ || waiting_ > 0)
+        return;
+    dispatching_ = true;
+    while (!pendingCommands_.isEmpty()) {
+        const auto [command, args] = pendingCommands_.dequeue();
+        emit FSCommand(command, args);
+    }
+    dispatching_ = false;
 }
 
 void RufflePlayer::onPlayerState(const QString &state, const QString &detail)
@@ -301,6 +323,8 @@ QString RufflePlayer::deliver(const QString &request)
     if (!outcome->done)
         loop.exec();
     --waiting_;
+    if (waiting_ == 0 && !pendingCommands_.isEmpty())
+        QTimer::singleShot(0, this, &RufflePlayer::dispatchCommands);
 
     if (!outcome->done) {
         const QString message =

@@ -5,7 +5,9 @@
 #include "shell/player/MoviePlayer.h"
 #include "shell/player/RuffleConfig.h"
 
+#include <QPair>
 #include <QPointer>
+#include <QQueue>
 #include <QStringList>
 #include <QUrl>
 
@@ -39,13 +41,10 @@ public:
     const RuffleConfig::Properties &properties() const { return properties_; }
     QByteArray configJson() const;
 
-signals:
-    // The movie asked to open an address outside the player (a link, navigateToURL).
-    void externalLinkRequested(const QUrl &url);
-
 private:
     friend class PageBridge;
     void onPageCommand(const QString &command, const QString &args);
+    void dispatchCommands();
     void onPlayerState(const QString &state, const QString &detail);
     void onRendererGone(const QString &why);
     QString deliver(const QString &request);
@@ -67,4 +66,6 @@ private:
     QStringList held_;
     int callTimeoutMs_ = 10000;
     int waiting_ = 0;
+    bool dispatching_ = false;
+    QQueue<QPair<QString, QString>> pendingCommands_;
 };

@@ -1,0 +1,85 @@
+// The main window's filter and the steps run when the game loses or gains the foreground.
+#include "input/FocusControls.h"
+#include "input/RightClickModule2.h"
+#include "shell/frmMain.h"
+#include "shell/player/MoviePlayer.h"
+
+#include <QApplication>
+#include <utility>
+
+namespace {
+
+// Watches application activation before anything else sees it; consumes nothing.
+class MainWindowFilter : public QObject {
+public:
+    explicit MainWindowFilter(frmMain *window) : QObject(window), window_(window) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == qApp) {
+            if (event->type() == QEvent::ApplicationActivate)
+                window_->RunGuarded([this] { window_->FocusGainSteps(); });
+            else if (event->type() == QEvent::ApplicationDeactivate)
+                window_->RunGuarded([this] { window_->FocusLossSteps(); });
+        }
+        return false;
+    }
+
+private:
+    frmMain *window_;
+};
+
+} // namespace
+
+void frmMain::HookMainWindow()
+{
+    qApp->installEventFilter(new MainWindowFilter(this));
+    FocusControls::ReturnToFullScreen = false;
+    FocusControls::AppActive = true;
+}
+
+void frmMain::DisableRightClick()
+{
+    // The player names its input window when asked for it; the search then goes through
+    // the window's descendants in creation order and takes the first match.
+    flashPlayer_->inputWindow();
+    for (QWidget *child : findChildren<QWidget *>()) {
+        if (RightClickModule2::FindPlayerWindowProc(child))
+            break;
+    }
+    if (RightClickModule2::PlayerHwnd())
+        RightClickModule2::HookPlayerWindow(this);
+}
+
+void frmMain::FocusLossSteps()
+{
+    FocusControls::AppActive = false;
+    FlashCallFunction(QStringLiteral("notifyGame"), QStringLiteral("lostFocus"));
+    if (fullScreen) {
+        GoWindowMode(true);
+        // Set before minimising: the resize that minimising causes must see it.
+        FocusControls::ReturnToFullScreen = true;
+        SetWindowState(1);
+    }
+}
+
+void frmMain::FocusGainSteps()
+{
+    FocusControls::AppActive = true;
+    FlashCallFunction(QStringLiteral("notifyGame"), QStringLiteral("gainedFocus"));
+    if (WindowState() == 0 && FocusControls::ReturnToFullScreen) {
+        SetWindowState(0);
+        // Resizes while full screen is being entered only re-apply the layout, so full
+        // screen is entered exactly once; the flag is cleared after GoFullScreen returns.
+        const bool wasReturning = std::exchange(returningToFullScreen_, true);
+        try {
+            GoFullScreen();
+        } catch (...) {
+            returningToFullScreen_ = wasReturning;
+            throw;
+        }
+        returningToFullScreen_ = wasReturning;
+        FocusControls::ReturnToFullScreen = false;
+    }
+}
