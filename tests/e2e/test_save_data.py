@@ -1,0 +1,74 @@
+"""Save data through the real player: a test movie creates, lists, saves, loads and deletes
+players and reads and writes high scores and configuration; the answers arrive in the
+movie unchanged and the files hold exactly what was sent."""
+
+import os
+import unittest
+
+from harness import HostTestCase, probe_script, wait_for
+
+LEVEL = '<level n="1">a & b\r\n"Ä ✓"</level>'
+SCORES = "<highscores><users><0>Zoë</0></users><times><0>1</0></times></highscores>"
+
+
+def escape(text):
+    return text.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n").replace("\t", "\\t")
+
+
+class SaveDataTest(HostTestCase):
+
+    def test_profiles_scores_and_configuration_round_trip(self):
+        host = self.make_host(config=probe_script(
+            ("send", "CreatePlayer", "Anna"),
+            ("send", "CreatePlayer", "Zoë"),
+            ("send", "SaveLevelData", "ANNA|" + escape(LEVEL)),
+            ("send", "GetPlayerList"), ("wait", "PlayerLoadComplete"),
+            ("send", "LoadLevelData", "anna"), ("wait", "LevelLoadComplete"),
+            ("send", "SaveHighScores", escape(SCORES)),
+            ("send", "ReadHighScores"), ("wait", "HSReadComplete"),
+            ("send", "WriteConfigData", "volume=3"),
+            ("send", "DeletePlayer", "ZOË"),
+            ("send", "GetPlayerList"), ("wait", "PlayerLoadComplete"),
+        ))
+        host.start()
+        host.wait_ready()
+        host.wait_command("probe_done")
+        # Anna was written last, so she comes first; names arrive upper-cased.
+        lists = [arg for name, arg in host.acks() if name == "PlayerLoadComplete"]
+        self.assertEqual(lists, ["ANNA,ZOË", "ANNA"])
+        self.assertIn(("LevelLoadComplete", LEVEL + "\r\n"), host.acks())
+        self.assertIn(("HSReadComplete", SCORES + "\r\n"), host.acks())
+        # One profile file, under the name it was created with, in UTF-8 with CR LF.
+        self.assertEqual(sorted(f for f in os.listdir(host.save) if f.endswith(".xml")), ["Anna.xml"])
+        with open(os.path.join(host.save, "Anna.xml"), "rb") as f:
+            self.assertEqual(f.read(), (LEVEL + "\r\n").encode("utf-8"))
+        with open(os.path.join(host.save, "hs.dat"), "rb") as f:
+            self.assertEqual(f.read(), (SCORES + "\r\n").encode("utf-8"))
+        with open(os.path.join(host.save, "config.dat"), "rb") as f:
+            self.assertEqual(f.read(), b"volume=3\r\n")
+        self.assertEqual([c for c in host.commands() if c["outcome"] != "ok"], [])
+
+    def test_refused_names_and_missing_profiles_are_reported_and_touch_nothing(self):
+        host = self.make_host(config=probe_script(
+            ("send", "CreatePlayer", "../escape"),
+            ("send", "SaveLevelData", "a\\\\b|data"),
+            ("send", "DeletePlayer", "nobody"),
+            ("send", "SaveLevelData", "no bar here"),
+            ("send", "GetPlayerList"), ("wait", "PlayerLoadComplete"),
+        ))
+        host.start()
+        host.wait_ready()
+        host.wait_command("probe_done")
+        failed = {c["name"]: c["outcome"] for c in host.commands() if c["outcome"] != "ok"}
+        self.assertIn("../escape", failed["CreatePlayer"])
+        self.assertIn("nobody", failed["DeletePlayer"])
+        self.assertIn("no bar here", failed["SaveLevelData"])
+        self.assertEqual([f for f in os.listdir(host.save) if f != "config.dat"], [])
+        self.assertFalse(os.path.exists(os.path.join(os.path.dirname(host.save), "escape.xml")))
+        self.assertIn(("PlayerLoadComplete", ""), host.acks())
+        # The host goes on after the failures.
+        self.assertIsNone(host.proc.poll())
+
+
+if __name__ == "__main__":
+    unittest.main()
