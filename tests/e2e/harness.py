@@ -67,6 +67,7 @@ class Display:
             self.xrandr("--addmode", "screen", mode[0])
             self.xrandr("--output", "screen", "--mode", mode[0])
         self.wm = None
+        self.clients = []
         if window_manager:
             self.wm = subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL, start_new_session=True)
@@ -79,6 +80,13 @@ class Display:
         if check and result.returncode != 0:
             raise AssertionError("%s failed: %s" % (" ".join(args), result.stderr))
         return result.stdout
+
+    def spawn(self, args):
+        """Another X client on this display; the caller ends it."""
+        proc = subprocess.Popen(args, env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, start_new_session=True)
+        self.clients.append(proc)
+        return proc
 
     def xrandr(self, *args):
         return self.run("xrandr", *args, check=True)
@@ -103,7 +111,7 @@ class Display:
         return None
 
     def close(self):
-        for proc in (self.wm, self.xvfb):
+        for proc in self.clients + [self.wm, self.xvfb]:
             if proc and proc.poll() is None:
                 proc.terminate()
                 try:
