@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 #include <QList>
+#include <QRect>
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
@@ -361,16 +362,17 @@ bool Apply(Display *d, const Current &c, const Target &t)
             return false;
         finalSize = finalSize.expandedTo(QSize(minW, minH));
     }
-    const QSize finalMm = finalSize == t.screen && !t.screenMm.isEmpty() ? t.screenMm
-                                                                      : MillimetresFor(d, finalSize);
     const QSize interim = c.screen.expandedTo(finalSize);
 
     X11ErrorTrap trap(d);
-    auto setScreen = [&](QSize px, QSize mm) {
+    auto setScreen = [&](QSize px) {
+        // The recorded millimetres for the recorded size; else the same resolution as now.
+        const QSize mm = px == t.screen && !t.screenMm.isEmpty() ? t.screenMm
+                                                                  : MillimetresFor(d, px);
         XRRSetScreenSize(d, root, px.width(), px.height(), mm.width(), mm.height());
     };
     if (interim != c.screen)
-        setScreen(interim, MillimetresFor(d, interim));
+        setScreen(interim);
     if (trap.Failed())
         return false;
     const Status status = XRRSetCrtcConfig(d, c.res.get(), c.crtcId, CurrentTime, t.position.x(),
@@ -378,11 +380,11 @@ bool Apply(Display *d, const Current &c, const Target &t)
                                            c.crtc->noutput);
     if (status != RRSetConfigSuccess || trap.Failed()) {
         if (interim != c.screen) // the CRTC kept its mode: the screen goes back too
-            setScreen(c.screen, MillimetresFor(d, c.screen));
+            setScreen(c.screen);
         return false;
     }
     if (finalSize != interim)
-        setScreen(finalSize, finalMm);
+        setScreen(finalSize);
     return !trap.Failed();
 }
 
@@ -699,6 +701,7 @@ int RemoveAddedModes(Display *display)
         for (int o = 0; o < res->noutput; ++o)
             if (outputs[size_t(o)] && OnOutput(*outputs[size_t(o)], mode.id))
                 XRRDeleteOutputMode(display, res->outputs[o], mode.id);
+        trap.Failed(); // errors of the deletions above are in by now
         const int errorsBefore = trap.ErrorCount();
         XRRDestroyMode(display, mode.id);
         trap.Failed();

@@ -6,12 +6,12 @@ cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake pkg-config git
-  qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libqt6webenginecore6-bin
+  qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libqt6webenginecore6-bin qt6-svg-dev
   libgl-dev libxrandr-dev libxtst-dev libxss-dev libx11-dev
   libgtest-dev libgmock-dev
   haxe nodejs npm
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
-  python3 fonts-dejavu-core
+  python3 fonts-dejavu-core desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do

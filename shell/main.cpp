@@ -1,8 +1,13 @@
 // Lanternfall: the host that plays the game movie and serves it.
 #include "bridge/core/HostError.h"
 #include "platform/LinuxServices.h"
+#include "platform/Watchdog.h"
+#include "platform/X11DisplayModes.h"
 #include "platform/X11KeySender.h"
 #include "platform/X11ScreenSaver.h"
+#include "platform/X11WindowSystem.h"
+#include "resources/AppIcon.h"
+#include "resources/CommandLine.h"
 #include "shell/HostPaths.h"
 #include "shell/frmMain.h"
 #include "shell/player/AppScheme.h"
@@ -33,12 +38,18 @@ void PrepareWebEngine()
 
 int main(int argc, char **argv)
 {
+    if (const auto exitCode = HandleCommandLine(argc, argv))
+        return *exitCode;
+    // The guardian that gives the desktop its display mode and screen saver back however the
+    // program ends; started while the process still has one thread and no X connection.
+    platform::Watchdog::Start();
     PrepareWebEngine();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lanternfall"));
     QApplication::setApplicationDisplayName(QStringLiteral("Lanternfall"));
     QApplication::setApplicationVersion(QStringLiteral(LF_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("lanternfall"));
+    QApplication::setDesktopFileName(QStringLiteral("io.github.lanternfall.Lanternfall"));
+    QApplication::setWindowIcon(LanternfallIcon());
 
     platform::FileInstanceLock instanceLock(platform::FileInstanceLock::DefaultPath());
     platform::QtUserInterface ui;
@@ -46,6 +57,12 @@ int main(int argc, char **argv)
     platform::X11ScreenSaver screenSaver;
     platform::DesktopUrlOpener urlOpener;
     platform::X11KeySender keySender;
+    platform::X11DisplayModes displayModes;
+    platform::X11WindowSystem windowSystem;
+    // A run that ended without giving the desktop back (even its guardian gone) left a note;
+    // the first copy repairs it before it looks at the desktop's mode.
+    if (!instanceLock.AnotherCopyRuns())
+        platform::Watchdog::RepairAfterUncleanEnd();
 
     frmMain::Context context;
     context.programFolder = HostPaths::ProgramFolder();
@@ -56,10 +73,15 @@ int main(int argc, char **argv)
     context.services.screenSaver = &screenSaver;
     context.services.urlOpener = &urlOpener;
     context.services.keySender = &keySender;
+    context.services.displayModes = &displayModes;
+    context.services.windowSystem = &windowSystem;
 
     const QString ruffleDir = context.programFolder + QStringLiteral("/ruffle");
     frmMain window([&ruffleDir](QWidget *parent) { return new RufflePlayer(ruffleDir, parent); },
                    context);
+    // SIGTERM, SIGINT and SIGHUP end the program at once, like a kill; the guardian then
+    // gives the desktop back. Installed after the web engine has set up its own handlers.
+    platform::Watchdog::InstallSignalHandlers();
     try {
         window.Form_Load();
     } catch (const HostError &error) {
