@@ -14,6 +14,11 @@
 #include <unistd.h>
 
 namespace platform {
+namespace {
+
+const QString ApplicationTitle = QStringLiteral("Lanternfall");
+
+} // namespace
 
 FileInstanceLock::FileInstanceLock(QString lockPath) : path_(std::move(lockPath)) {}
 
@@ -51,7 +56,13 @@ bool FileInstanceLock::AnotherCopyRuns()
 
 void QtUserInterface::ShowMessage(const QString &caption, const QString &text)
 {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
+    // Also on stderr, for a log of what the user was told.
+    std::fprintf(stderr, "lanternfall: %s%s%s\n", qPrintable(caption), caption.isEmpty() ? "" : ": ",
+                 qPrintable(text));
+    std::fflush(stderr);
+    // Without a caption of its own the box carries the application's title.
+    QMessageBox box(QMessageBox::NoIcon, caption.isEmpty() ? ApplicationTitle : caption, text,
+                    QMessageBox::Ok);
     box.exec();
 }
 
@@ -59,8 +70,7 @@ void QtUserInterface::ReportError(const QString &text)
 {
     std::fprintf(stderr, "lanternfall: %s\n", qPrintable(text));
     std::fflush(stderr);
-    auto *box = new QMessageBox(QMessageBox::Warning, QApplication::applicationDisplayName(), text,
-                                QMessageBox::Ok);
+    auto *box = new QMessageBox(QMessageBox::Warning, ApplicationTitle, text, QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     box->show();

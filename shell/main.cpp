@@ -46,7 +46,6 @@ int main(int argc, char **argv)
     PrepareWebEngine();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lanternfall"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Lanternfall"));
     QApplication::setApplicationVersion(QStringLiteral(LF_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("io.github.lanternfall.Lanternfall"));
     QApplication::setWindowIcon(LanternfallIcon());

@@ -4,6 +4,7 @@ protocol trace. Every process started here is ended here; every wait has a deadl
 
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -101,8 +102,23 @@ class Display:
         return None
 
     def windows(self, name):
-        out = self.run("xdotool", "search", "--onlyvisible", "--name", name)
-        return [int(w) for w in out.split()]
+        """The viewable client windows whose name matches the regular expression."""
+        found = []
+        for line in self.run("xwininfo", "-root", "-tree").splitlines():
+            match = re.match(r'\s*(0x[0-9a-f]+) "(.*)": \("', line)
+            if match and re.search(name, match.group(2)):
+                wid = int(match.group(1), 16)
+                if "IsViewable" in self.run("xwininfo", "-id", str(wid)):
+                    found.append(wid)
+        return found
+
+    def window_type(self, wid):
+        out = self.run("xprop", "-id", str(wid), "_NET_WM_WINDOW_TYPE")
+        return out.split("=")[1].strip() if "=" in out else ""
+
+    def dialogs(self):
+        """The visible message boxes and other dialogs."""
+        return [w for w in self.windows(".") if "DIALOG" in self.window_type(w)]
 
     def screensaver_timeout(self):
         for line in self.run("xset", "q").splitlines():
@@ -214,7 +230,9 @@ class Host:
         self.wait_ack("ConfigDataReadComplete", timeout=timeout)
 
     def window(self, timeout=20):
-        return wait_for(lambda: self.display.windows("^Lanternfall$"), timeout,
+        """The host's main window (not one of its message boxes)."""
+        return wait_for(lambda: [w for w in self.display.windows("^Lanternfall$")
+                                 if "DIALOG" not in self.display.window_type(w)], timeout,
                         what="the host's window")[0]
 
     def window_geometry(self, wid):
