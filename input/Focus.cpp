@@ -68,10 +68,11 @@ void frmMain::FocusGainSteps()
 {
     FocusControls::AppActive = true;
     FlashCallFunction(QStringLiteral("notifyGame"), QStringLiteral("gainedFocus"));
-    if (WindowState() == 0 && FocusControls::ReturnToFullScreen) {
+    if (WindowState() == 0 && FocusControls::ReturnToFullScreen && !returningToFullScreen_) {
         SetWindowState(0);
-        // Resizes while full screen is being entered only re-apply the layout, so full
-        // screen is entered exactly once; the flag is cleared after GoFullScreen returns.
+        // While full screen is being entered (here or from a resize), activations and
+        // resizes only re-apply the layout, so it is entered exactly once; the flag is
+        // cleared after GoFullScreen returns.
         const bool wasReturning = std::exchange(returningToFullScreen_, true);
         try {
             GoFullScreen();

@@ -248,13 +248,24 @@ class Host:
                 values["Width:"], values["Height:"])
 
     def stop(self):
+        """Kills the host; its guardian then gives the desktop back and ends by itself.
+        Whatever is left of the process group after a few seconds is killed too."""
         for proc in self.procs:
             if proc.poll() is None:
+                proc.kill()
+                proc.wait(10)
+            deadline = time.monotonic() + 5
+            while time.monotonic() < deadline:
+                try:
+                    os.killpg(proc.pid, 0)
+                except ProcessLookupError:
+                    break
+                time.sleep(0.05)
+            else:
                 try:
                     os.killpg(proc.pid, signal.SIGKILL)
                 except ProcessLookupError:
                     pass
-                proc.wait(10)
             proc.stderr_file.close()
         self.procs = []
 

@@ -2,10 +2,38 @@
 (xdotool through XTest) on the real executable and a test movie that reports what it
 receives."""
 
+import ctypes
+import ctypes.util
 import os
+import time
 import unittest
 
 from harness import HostTestCase, probe_script, wait_for
+
+
+def idle_ms(display_name):
+    """The X server's idle time (MIT-SCREEN-SAVER), in milliseconds."""
+    xlib = ctypes.CDLL(ctypes.util.find_library("X11"))
+    xss = ctypes.CDLL(ctypes.util.find_library("Xss"))
+
+    class Info(ctypes.Structure):
+        _fields_ = [("window", ctypes.c_ulong), ("state", ctypes.c_int), ("kind", ctypes.c_int),
+                    ("til_or_since", ctypes.c_ulong), ("idle", ctypes.c_ulong),
+                    ("eventMask", ctypes.c_ulong)]
+
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    xlib.XDefaultRootWindow.restype = ctypes.c_ulong
+    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    xss.XScreenSaverAllocInfo.restype = ctypes.POINTER(Info)
+    xss.XScreenSaverQueryInfo.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(Info)]
+    display = xlib.XOpenDisplay(display_name.encode())
+    try:
+        info = xss.XScreenSaverAllocInfo()
+        xss.XScreenSaverQueryInfo(display, xlib.XDefaultRootWindow(display), info)
+        return info.contents.idle
+    finally:
+        xlib.XCloseDisplay(display)
 
 
 class InputTest(HostTestCase):
@@ -50,21 +78,49 @@ class InputTest(HostTestCase):
         host.wait_command("probe_key", "down:13")
         self.assertFalse([k for k in self.keys_seen(host) if k.endswith(":17")])
 
-    def test_switching_to_another_application_and_back(self):
+    def markers(self, host):
+        return [a for n, a in host.acks() if n == "SwitchFullscreenMarker"]
+
+    def test_switching_away_from_full_screen_and_back(self):
         host, wid = self.start_host()
+        self.assertEqual(self.display.screen_size(), (800, 600))
+        entered = len(self.markers(host))
         other = self.display.spawn(["xmessage", "-name", "other", "other application"])
         other_wid = wait_for(lambda: self.display.windows("^other$"), what="the other window")[0]
         self.display.run("xdotool", "windowactivate", "--sync", str(other_wid))
         host.wait_ack("notifyGame", "lostFocus")
+        # The desktop gets its mode back and the game waits minimised.
+        wait_for(lambda: self.display.screen_size() == (1920, 1080), 5, what="the desktop mode")
+        wait_for(lambda: wid not in self.display.windows("^Lanternfall$"), 5, what="minimised")
+        # No keep-awake keys while another application is active.
+        keys = len(self.keys_seen(host))
+        time.sleep(11)
+        self.assertEqual(len(self.keys_seen(host)), keys)
         self.display.run("xdotool", "windowactivate", "--sync", str(wid))
         host.wait_ack("notifyGame", "gainedFocus", count=2)
+        wait_for(lambda: self.display.screen_size() == (800, 600), 10, what="full screen again")
+        wait_for(lambda: len(self.markers(host)) > entered, 10, what="the marker")
+        time.sleep(1)
+        self.assertEqual(self.markers(host)[entered:], ["true"], "full screen entered more than once")
         other.kill()
 
-    def test_keep_awake_keys_while_active_only(self):
+    def test_super_key_counts_as_a_loss_of_focus(self):
         host, wid = self.start_host()
-        # Within the timer's period a space and a Backspace arrive.
+        self.display.run("xdotool", "key", "super")
+        host.wait_ack("notifyGame", "lostFocus")
+        wait_for(lambda: self.display.screen_size() == (1920, 1080), 5, what="the desktop mode")
+        # The minimising deactivates the application: the movie hears it a second time.
+        host.wait_ack("notifyGame", "lostFocus", count=2)
+
+    def test_keep_awake_keys_reset_the_idle_time(self):
+        host, wid = self.start_host()
+        # Within the timer's period a space and a Backspace arrive, and the server's idle
+        # time starts again.
+        time.sleep(3)
+        self.assertGreaterEqual(idle_ms(self.display.name), 2500)
         host.wait_command("probe_key", "down:32", timeout=15)
         host.wait_command("probe_key", "down:8", timeout=5)
+        self.assertLess(idle_ms(self.display.name), 2500)
 
     def test_strategy_guide_opens_in_the_browser(self):
         host = self.make_host(config=probe_script(("send", "StrategyGuideClick"),
