@@ -20,7 +20,7 @@ QString SaveFolder(const QString &title, const std::function<QString(const char 
 {
     const QString appData = env("APPDATA");
     if (!appData.isEmpty())
-        return QDir::cleanPath(appData) + u'/' + title;
+        return QDir::cleanPath(appData + u'/' + title);
     QString dataHome = env("XDG_DATA_HOME");
     // A relative XDG_DATA_HOME is invalid and is ignored, as the base-directory rules say.
     if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome)) {
@@ -29,7 +29,7 @@ QString SaveFolder(const QString &title, const std::function<QString(const char 
             home = QDir::homePath();
         dataHome = QDir::cleanPath(home) + QStringLiteral("/.local/share");
     }
-    return QDir::cleanPath(dataHome) + u'/' + title;
+    return QDir::cleanPath(dataHome + u'/' + title);
 }
 
 QString MoviePath(const QString &programFolder)

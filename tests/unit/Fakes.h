@@ -25,8 +25,8 @@ inline void PrintTo(const QString &s, std::ostream *os)
 
 namespace fakes {
 
-// The events of one test, in the order they happened. `tap` sees each event as it is
-// added, so a test can take a snapshot of other state at that moment.
+// The events of one test, in order. `tap` sees each event as it is added, so a test can
+// take a snapshot of other state at that moment.
 struct EventLog {
     QStringList events;
     std::function<void(const QString &)> tap;
@@ -47,7 +47,11 @@ struct EventLog {
         return found;
     }
     qsizetype count(const QString &prefix) const { return starting(prefix).size(); }
+    std::string dump() const { return events.join(QStringLiteral("\n  ")).toStdString(); }
 };
+
+// Names the cases of a parameterised test by their `label`.
+inline constexpr auto ByLabel = [](const auto &info) { return std::string(info.param.label); };
 
 // True when `expected` appears in the log in this order (other events may lie between).
 inline ::testing::AssertionResult InOrder(const EventLog &log, const QStringList &expected)
@@ -58,20 +62,24 @@ inline ::testing::AssertionResult InOrder(const EventLog &log, const QStringList
             ++at;
         if (at == log.events.size())
             return ::testing::AssertionFailure()
-                   << "missing or out of order: \"" << want.toStdString() << "\"\nlog:\n  "
-                   << log.events.join(QStringLiteral("\n  ")).toStdString();
+                << "missing or out of order: \"" << want.toStdString() << "\"\nlog:\n  "
+                << log.dump();
         ++at;
     }
     return ::testing::AssertionSuccess();
 }
 
+inline QString Flag(bool on)
+{
+    return on ? QStringLiteral("true") : QStringLiteral("false");
+}
 inline QString Call(const QString &name, const QString &arg)
 {
     return QStringLiteral("player.call %1(%2)").arg(name, arg);
 }
 inline QString Marker(bool on)
 {
-    return Call(QStringLiteral("SwitchFullscreenMarker"), on ? QStringLiteral("true") : QStringLiteral("false"));
+    return Call(QStringLiteral("SwitchFullscreenMarker"), Flag(on));
 }
 inline QString ModeText(int w, int h, int depth, int freq)
 {
@@ -81,46 +89,44 @@ inline QString ModeText(int w, int h, int depth, int freq)
 class FakePlayer : public MoviePlayer {
 public:
     FakePlayer(EventLog &log, QWidget *parent)
-        : MoviePlayer(parent), log_(log), widget_(new QWidget(parent)) {}
+        : MoviePlayer(parent), log_(log), widget_(new QWidget(parent))
+    {
+    }
 
     QWidget *widget() override { return widget_; }
     QWidget *inputWindow() override { return widget_; }
-
-    void setMovie(const QString &path) override
-    {
-        log_.add(QStringLiteral("player.setMovie ") + path);
-        movie_ = path;
-    }
+    void setMovie(const QString &path) override { log_.add("player.setMovie " + (movie_ = path)); }
     QString movie() const override { return movie_; }
     void setAllowFullScreen(const QString &value) override
     {
-        log_.add(QStringLiteral("player.setAllowFullScreen ") + value);
+        log_.add("player.setAllowFullScreen " + value);
     }
-    void setContainerRect(const QRect &rect) override
+    void setContainerRect(const QRect &r) override
     {
         log_.add(QStringLiteral("player.setContainerRect %1,%2 %3x%4")
-                     .arg(rect.x()).arg(rect.y()).arg(rect.width()).arg(rect.height()));
-        rect_ = rect;
+                     .arg(r.x())
+                     .arg(r.y())
+                     .arg(r.width())
+                     .arg(r.height()));
+        rect_ = r;
     }
     QRect containerRect() const override { return rect_; }
 
-    // Logged as "player.call Name(argument)"; a request not of the invoke form is logged
-    // raw. Fails for the names in failFor and for the next failNext calls.
+    // Logged as "player.call Name(argument)". Fails for the names in failFor and for the
+    // next failNext calls.
     QString CallFunction(const QString &request) override
     {
         requests << request;
         const auto call = InvokeRequest::Parse(request);
-        log_.add(call ? Call(call->name, call->argument) : QStringLiteral("player.call? ") + request);
-        if (failNext > 0) {
-            --failNext;
+        log_.add(call ? Call(call->name, call->argument) : "player.call? " + request);
+        if (failNext > 0 && failNext--)
             throw HostError(QStringLiteral("the movie did not answer"));
-        }
         if (call && failFor.contains(call->name))
             throw HostError(QStringLiteral("no callback \"%1\" is registered").arg(call->name));
         return QStringLiteral("<string>ignored</string>");
     }
 
-    // The answers sent to the movie under one function name, in order.
+    // The arguments sent to the movie function `name`, in order.
     QStringList answers(const QString &name) const
     {
         QStringList found;
@@ -141,143 +147,112 @@ private:
     QRect rect_;
 };
 
-struct FakeInstanceLock : platform::InstanceLock {
-    explicit FakeInstanceLock(EventLog &log) : log(log) {}
-    bool AnotherCopyRuns() override
-    {
-        log.add(QStringLiteral("lock.AnotherCopyRuns"));
-        return otherCopy;
-    }
+struct Logged {
+    explicit Logged(EventLog &log) : log(log) {}
     EventLog &log;
+};
+
+struct FakeInstanceLock : Logged, platform::InstanceLock {
+    using Logged::Logged;
+    bool AnotherCopyRuns() override { return log.add("lock.AnotherCopyRuns"), otherCopy; }
     bool otherCopy = false;
 };
 
-struct FakeUserInterface : platform::UserInterface {
-    explicit FakeUserInterface(EventLog &log) : log(log) {}
+struct FakeUserInterface : Logged, platform::UserInterface {
+    using Logged::Logged;
     void ShowMessage(const QString &caption, const QString &text) override
     {
         log.add(QStringLiteral("ui.ShowMessage %1|%2").arg(caption, text));
     }
     void ReportError(const QString &text) override
     {
-        log.add(QStringLiteral("ui.ReportError ") + text);
-        errors << text;
+        log.add("ui.ReportError " + text), errors << text;
     }
-    EventLog &log;
     QStringList errors;
 };
 
-struct FakeProcess : platform::Process {
-    explicit FakeProcess(EventLog &log) : log(log) {}
-    void EndNow(int) override
-    {
-        log.add(QStringLiteral("process.EndNow"));
-        ++ends;
-    }
-    EventLog &log;
+struct FakeProcess : Logged, platform::Process {
+    using Logged::Logged;
+    void EndNow(int) override { log.add("process.EndNow"), ++ends; }
     int ends = 0;
 };
 
-struct FakeScreenSaver : platform::ScreenSaver {
-    explicit FakeScreenSaver(EventLog &log) : log(log) {}
-    bool IsActive() override
-    {
-        log.add(QStringLiteral("screensaver.IsActive"));
-        return active;
-    }
+struct FakeScreenSaver : Logged, platform::ScreenSaver {
+    using Logged::Logged;
+    bool IsActive() override { return log.add("screensaver.IsActive"), active; }
     bool SetActive(bool on) override
     {
-        log.add(QStringLiteral("screensaver.SetActive ") + (on ? QStringLiteral("true") : QStringLiteral("false")));
-        active = on;
-        return true;
+        return log.add("screensaver.SetActive " + Flag(on)), active = on, true;
     }
-    EventLog &log;
     bool active = false;
 };
 
-struct FakeUrlOpener : platform::UrlOpener {
-    explicit FakeUrlOpener(EventLog &log) : log(log) {}
-    bool Open(const QString &address) override
-    {
-        log.add(QStringLiteral("url.Open ") + address);
-        return true;
-    }
-    EventLog &log;
+struct FakeUrlOpener : Logged, platform::UrlOpener {
+    using Logged::Logged;
+    bool Open(const QString &address) override { return log.add("url.Open " + address), true; }
 };
 
 // The primary display: a current mode that EnumCurrent reads and that ChangeTemporarily
 // replaces (the display takes every mode it is given).
-struct FakeDisplayModes : platform::DisplayModes {
-    explicit FakeDisplayModes(EventLog &log) : log(log) {}
-
+struct FakeDisplayModes : Logged, platform::DisplayModes {
+    using Logged::Logged;
     void setDesktop(int w, int h, int depth, int freq)
     {
-        current = {};
-        current.dmPelsWidth = uint32_t(w);
-        current.dmPelsHeight = uint32_t(h);
-        current.dmBitsPerPel = uint32_t(depth);
-        current.dmDisplayFrequency = uint32_t(freq);
-        current.dmFields = 0x00180000; // what an enumeration leaves there
-        current.platformData = QByteArrayLiteral("desktop-mode");
+        current = {uint32_t(w),
+                   uint32_t(h),
+                   uint32_t(depth),
+                   uint32_t(freq),
+                   0x007C0020, // what an enumeration leaves there: more than the four bits
+                   QByteArrayLiteral("desktop-mode")};
     }
     QSize size() const { return QSize(int(current.dmPelsWidth), int(current.dmPelsHeight)); }
 
     bool EnumCurrent(platform::DisplayModeRecord &record) override
     {
-        log.add(QStringLiteral("display.Enum"));
-        if (enumFails)
-            return false;
-        record = current;
-        return true;
+        log.add("display.Enum");
+        if (!enumFails)
+            record = current;
+        return !enumFails;
     }
-    bool ChangeTemporarily(const platform::DisplayModeRecord &record) override
+    bool ChangeTemporarily(const platform::DisplayModeRecord &r) override
     {
-        log.add(ModeText(int(record.dmPelsWidth), int(record.dmPelsHeight),
-                         int(record.dmBitsPerPel), int(record.dmDisplayFrequency)));
-        changes.push_back(record);
-        current = record;
+        log.add(ModeText(int(r.dmPelsWidth), int(r.dmPelsHeight), int(r.dmBitsPerPel),
+                         int(r.dmDisplayFrequency)));
+        changes.push_back(current = r);
         return true;
     }
 
-    EventLog &log;
     platform::DisplayModeRecord current;
     std::vector<platform::DisplayModeRecord> changes;
     bool enumFails = false;
 };
 
-// The window system: a style word per window (the caption bits give the window a frame of
-// `decorated`, without them it has none) and the window's real position.
-struct FakeWindowSystem : platform::WindowSystem {
+// The window system: a style word per window (with the caption bits the window has a frame
+// of `decorated`, without them none) and the window's real position.
+struct FakeWindowSystem : Logged, platform::WindowSystem {
     static constexpr uint32_t Caption = 0x00C00000;
     static constexpr uint32_t OverlappedWindow = 0x16CF0000; // caption, frame, buttons, visible
+    using Logged::Logged;
 
-    explicit FakeWindowSystem(EventLog &log) : log(log) {}
-
+    static QString styleText(uint32_t s)
+    {
+        return QStringLiteral("window.SetStyle 0x%1").arg(s, 8, 16, QChar(u'0'));
+    }
     uint32_t styleOf(QWidget *w) const { return styles.value(w, OverlappedWindow); }
-
-    uint32_t GetWindowStyle(QWidget *window) override
+    uint32_t GetWindowStyle(QWidget *w) override { return log.add("window.GetStyle"), styleOf(w); }
+    void SetWindowStyle(QWidget *w, uint32_t s) override { log.add(styleText(s)), styles[w] = s; }
+    void FrameChanged(QWidget *) override { log.add("window.FrameChanged"); }
+    QMargins FrameExtents(QWidget *w) override
     {
-        log.add(QStringLiteral("window.GetStyle"));
-        return styleOf(window);
-    }
-    void SetWindowStyle(QWidget *window, uint32_t style) override
-    {
-        log.add(QStringLiteral("window.SetStyle 0x%1").arg(style, 8, 16, QChar(u'0')));
-        styles[window] = style;
-    }
-    void FrameChanged(QWidget *) override { log.add(QStringLiteral("window.FrameChanged")); }
-    QMargins FrameExtents(QWidget *window) override
-    {
-        return (styleOf(window) & Caption) == Caption ? decorated : QMargins();
+        return (styleOf(w) & Caption) == Caption ? decorated : QMargins();
     }
     QMargins DecoratedFrameExtents(QWidget *) override { return decorated; }
-    void MoveTo(QWidget *window, int x, int y) override
+    void MoveTo(QWidget *w, int x, int y) override
     {
         log.add(QStringLiteral("window.MoveTo %1,%2").arg(x).arg(y));
-        window->move(x, y);
+        w->move(x, y);
     }
 
-    EventLog &log;
     QMap<QWidget *, uint32_t> styles;
     QMargins decorated{4, 26, 4, 4};
 };

@@ -1,12 +1,13 @@
 #pragma once
 // The whole window built with fakes: a temporary program folder (movie and link-info file),
 // a temporary data folder that APPDATA points into, and every platform service faked into
-// one event log. The module state (settings, focus flags, display modes) is global, so it
-// is put back to its program-start values before each test.
+// one event log. The module state (settings, focus flags, display modes, player filter) is
+// global, so it is put back to its program-start values before each test.
 #include "Fakes.h"
 
 #include "display/modChangeRes.h"
 #include "input/FocusControls.h"
+#include "input/RightClickModule2.h"
 #include "shell/GameSettings.h"
 #include "shell/HostPaths.h"
 #include "shell/frmMain.h"
@@ -21,19 +22,19 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(program.isValid());
-        ASSERT_TRUE(data.isValid());
+        ASSERT_TRUE(program.isValid() && data.isValid());
         modChangeRes::Reset();
+        RightClickModule2::Reset();
         GameSettings::PortraitDisplay = false;
         GameSettings::GameWidth = 800;
         GameSettings::GameHeight = 600;
         FocusControls::ReturnToFullScreen = false;
         FocusControls::AppActive = false;
 
-        writeFile(program.filePath(QStringLiteral("morrow.swf")), "FWS\x0b");
+        writeFile(program.filePath("morrow.swf"), "FWS\x0b");
         setLinkInfo("https://survey.example/exit\r\nwww.example.com/guide\r\n");
-        env[QStringLiteral("APPDATA")] = data.filePath(QStringLiteral("AppData/Roaming"));
-        env[QStringLiteral("HOME")] = data.filePath(QStringLiteral("home"));
+        env["APPDATA"] = data.filePath("AppData/Roaming");
+        env["HOME"] = data.filePath("home");
         display.setDesktop(1920, 1080, 32, 60);
     }
 
@@ -59,10 +60,7 @@ protected:
 
     QString linkInfoPath() const { return HostPaths::LinkInfoPath(program.path()); }
     void setLinkInfo(const QByteArray &bytes) { writeFile(linkInfoPath(), bytes); }
-    QString expectedSaveFolder() const
-    {
-        return env.value(QStringLiteral("APPDATA")) + QStringLiteral("/Lanternfall");
-    }
+    QString expectedSaveFolder() const { return env.value("APPDATA") + "/Lanternfall"; }
 
     frmMain &build()
     {
@@ -72,26 +70,38 @@ protected:
             log.add(QStringLiteral("env ") + QLatin1String(name));
             return env.value(QLatin1String(name));
         };
-        context.services.instanceLock = &lock;
-        context.services.ui = &ui;
-        context.services.process = &process;
-        context.services.screenSaver = &screenSaver;
-        context.services.urlOpener = &urlOpener;
-        context.services.displayModes = &display;
-        context.services.windowSystem = &windowSystem;
+        context.services = {.instanceLock = &lock,
+                            .ui = &ui,
+                            .process = &process,
+                            .screenSaver = &screenSaver,
+                            .urlOpener = &urlOpener,
+                            .displayModes = &display,
+                            .windowSystem = &windowSystem};
         window = std::make_unique<frmMain>(
             [this](QWidget *parent) { return player = new fakes::FakePlayer(log, parent); },
             std::move(context));
         return *window;
     }
 
-    // Builds the window and runs its start-up; the log then starts empty.
+    // Builds the window and runs its start-up (on a desktop of the given mode); the log
+    // then starts empty.
     frmMain &start()
     {
-        build();
-        window->Form_Load();
+        build().Form_Load();
         log.clear();
         return *window;
+    }
+    frmMain &startOn(int w, int h, int depth = 32, int freq = 60)
+    {
+        display.setDesktop(w, h, depth, freq);
+        return start();
+    }
+    // A new window in place of the one running, as a new run of the program.
+    frmMain &restartOn(int w, int h)
+    {
+        window.reset();
+        modChangeRes::Reset();
+        return startOn(w, h);
     }
 
     uint32_t style() const { return windowSystem.styleOf(window.get()); }

@@ -1,0 +1,417 @@
+// The movie's commands, raised through the fake player's FSCommand event, against a real
+// temporary save folder: the files they leave, the answers the movie gets, the failures
+// that are reported while the program goes on, and the ways the program ends.
+#include "WindowTestFixture.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using fakes::Call;
+using fakes::InOrder;
+using fakes::Marker;
+using fakes::ModeText;
+
+namespace {
+
+const QString DefaultHighScores = QStringLiteral(
+    "<highscores><users><0>Mr.Morrow</0></users><times><0>360000</0></times></highscores>");
+
+class MovieCommandsTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        start();
+        save = window->SavePath();
+    }
+
+    void command(const QString &name, const QString &argument = QString())
+    {
+        emit player->FSCommand(name, argument);
+    }
+
+    QString path(const QString &name) const { return save + '/' + name; }
+
+    // Everything in the save folder and in the folder above it, hidden entries included.
+    QStringList everything() const
+    {
+        const auto filter = QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
+        QStringList all = QDir(save).entryList(filter, QDir::Name);
+        for (const QString &e : QDir(save + "/..").entryList(filter, QDir::Name))
+            all << "../" + e;
+        return all;
+    }
+
+    // A profile with the given write time in seconds since 1970; 0 makes it a link that
+    // leads nowhere, listed like a file but with no time that can be read.
+    void profile(const QString &name, qint64 seconds)
+    {
+        const QByteArray native = QFile::encodeName(path(name));
+        if (seconds == 0) {
+            ASSERT_EQ(symlink("nowhere", native.constData()), 0);
+            return;
+        }
+        writeFile(path(name), "<p/>\r\n");
+        const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, native.constData(), times, 0), 0);
+    }
+
+    QString save;
+};
+
+// --- Recognition --------------------------------------------------------------------------
+
+TEST_F(MovieCommandsTest, UnknownCommandsAndDebugDataDoNothing)
+{
+    writeFile(path("Anna.xml"), "keep\r\n");
+    const QStringList before = everything();
+    for (const char *name : {"getplayerlist", "GETPLAYERLIST", "GetPlayerList ", " GetPlayerList",
+                             "Quit", "QUIT", "quit ", "showsurvey", "Game_fullscrn", "createplayer",
+                             "SaveLevelData ", "readhighscores", "", "DebugData"}) {
+        command(name, "Bob|data");
+        command(name, "");
+    }
+    EXPECT_TRUE(log.events.isEmpty()) << log.dump();
+    EXPECT_EQ(everything(), before);
+    EXPECT_EQ(readFile(path("Anna.xml")), "keep\r\n");
+}
+
+TEST_F(MovieCommandsTest, FlashCallFunctionReturnsEmptyWhateverTheMovieAnswers)
+{
+    EXPECT_EQ(window->FlashCallFunction("notifyGame", "gainedFocus"), QString());
+    EXPECT_EQ(player->requests.last(), InvokeRequest::Build("notifyGame", "gainedFocus"));
+}
+
+// --- The player list ----------------------------------------------------------------------
+
+TEST_F(MovieCommandsTest, EmptyOrMissingFolderGivesAnEmptyList)
+{
+    command("GetPlayerList", "ignored");
+    ASSERT_TRUE(QDir(save).removeRecursively());
+    command("GetPlayerList");
+    EXPECT_EQ(log.events, QStringList(2, Call("PlayerLoadComplete", "")));
+}
+
+struct OrderCase {
+    const char *label;
+    friend void PrintTo(const OrderCase &c, std::ostream *os) { *os << c.label; }
+    qint64 anna, bob, carl; // write times; 0 = cannot be read
+    const char *expected;
+};
+
+class PlayerListOrder : public MovieCommandsTest,
+                        public ::testing::WithParamInterface<OrderCase> {};
+
+TEST_P(PlayerListOrder, NewestIsSwappedToTheFront)
+{
+    const OrderCase &c = GetParam();
+    const qint64 base = 1'600'000'000;
+    profile("anna.xml", c.anna ? base + c.anna : 0);
+    profile("Bob.xml", c.bob ? base + c.bob : 0);
+    profile("carl.XML", c.carl ? base + c.carl : 0);
+    profile("notes.txt", base + 999); // not a profile
+    command("GetPlayerList");
+    EXPECT_EQ(player->answers("PlayerLoadComplete"), QStringList{c.expected});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Times, PlayerListOrder,
+    ::testing::Values(OrderCase{"CarlNewest", 1, 2, 3, "CARL,BOB,ANNA"},
+                      OrderCase{"BobNewest", 1, 3, 2, "BOB,ANNA,CARL"},
+                      OrderCase{"AnnaNewest", 3, 1, 2, "ANNA,BOB,CARL"},
+                      OrderCase{"BobAndCarlEquallyNewest", 1, 3, 3, "BOB,ANNA,CARL"},
+                      OrderCase{"AnnaAndCarlEquallyNewest", 3, 1, 3, "ANNA,BOB,CARL"},
+                      OrderCase{"UnreadableFirstStaysBehind", 0, 1, 2, "CARL,BOB,ANNA"},
+                      OrderCase{"UnreadableNeverMovesUp", 1, 0, 1, "ANNA,BOB,CARL"},
+                      OrderCase{"OnlyOneReadable", 0, 0, 1, "CARL,BOB,ANNA"},
+                      OrderCase{"NoneReadableKeepsOrder", 0, 0, 0, "ANNA,BOB,CARL"}),
+    fakes::ByLabel);
+
+// --- Profiles -----------------------------------------------------------------------------
+
+TEST_F(MovieCommandsTest, ProfileIsAddressedWithoutRegardToCase)
+{
+    command("LoadLevelData", "Anna"); // no file yet
+    command("CreatePlayer", "Anna");
+    EXPECT_EQ(readFile(path("Anna.xml")), "");
+    command("LoadLevelData", "Anna");
+    command("GetPlayerList");
+    command("SaveLevelData", "ANNA|abc|def");
+    EXPECT_EQ(readFile(path("Anna.xml")), "abc\r\n");
+    command("LoadLevelData", "ANNA");
+    command("SaveLevelData", "anna|");
+    EXPECT_EQ(readFile(path("Anna.xml")), "\r\n");
+    EXPECT_EQ(QDir(save).entryList(QDir::Files | QDir::Hidden), QStringList{"Anna.xml"});
+    command("DeletePlayer", "ANNA");
+    command("GetPlayerList");
+
+    EXPECT_EQ(player->answers("LevelLoadComplete"), QStringList({"", "", "abc\r\n"}));
+    EXPECT_EQ(player->answers("PlayerLoadComplete"), QStringList({"ANNA", ""}));
+    EXPECT_TRUE(QDir(save).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_TRUE(ui.errors.isEmpty()) << ui.errors.join('\n').toStdString();
+}
+
+// --- High scores and configuration ----------------------------------------------------
+
+struct StoredTextCase {
+    const char *label;
+    friend void PrintTo(const StoredTextCase &c, std::ostream *os) { *os << c.label; }
+    bool highScores;  // else the configuration
+    const char *text; // stored before reading; nullptr: no file
+    QString expected;
+};
+
+class StoredText : public MovieCommandsTest,
+                   public ::testing::WithParamInterface<StoredTextCase> {};
+
+TEST_P(StoredText, ShortTextsGiveTheDefault)
+{
+    const StoredTextCase &c = GetParam();
+    const QStringList names = c.highScores
+        ? QStringList{"SaveHighScores", "hs.dat", "ReadHighScores", "HSReadComplete"}
+        : QStringList{"WriteConfigData", "config.dat", "ReadConfigData", "ConfigDataReadComplete"};
+    if (c.text) {
+        command(names[0], c.text);
+        EXPECT_EQ(readFile(path(names[1])), QByteArray(c.text) + "\r\n");
+    }
+    command(names[2], "ignored");
+    EXPECT_EQ(log.events, QStringList{Call(names[3], c.expected)});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, StoredText,
+    ::testing::Values(StoredTextCase{"NoHighScores", true, nullptr, DefaultHighScores},
+                      StoredTextCase{"HighScoresOf8", true, "12345678", "12345678\r\n"},
+                      StoredTextCase{"HighScoresOf7", true, "1234567", DefaultHighScores},
+                      StoredTextCase{"NoConfig", false, nullptr, "testdata"},
+                      StoredTextCase{"ConfigOf2", false, "ab", "testdata"},
+                      StoredTextCase{"ConfigOf3", false, "abc", "abc\r\n"}),
+    fakes::ByLabel);
+
+// --- Failures are reported and the program goes on --------------------------------------
+
+struct RefusedCase {
+    const char *label;
+    friend void PrintTo(const RefusedCase &c, std::ostream *os) { *os << c.label; }
+    const char *command;
+    QString argument;
+    const char *mentioned; // what the report names
+};
+
+class RefusedCommand : public MovieCommandsTest,
+                       public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedCommand, IsReportedAndTouchesNothing)
+{
+    const RefusedCase &c = GetParam();
+    writeFile(path("Anna.xml"), "<old/>\r\n");
+    writeFile(save + "/../keep.xml", "outside\r\n");
+    const QStringList before = everything();
+
+    command(c.command, c.argument);
+
+    ASSERT_EQ(ui.errors.size(), 1) << log.dump();
+    EXPECT_TRUE(ui.errors[0].contains(c.mentioned)) << ui.errors[0].toStdString();
+    EXPECT_EQ(log.count("player.call"), 0);
+    EXPECT_EQ(everything(), before);
+    EXPECT_EQ(readFile(path("Anna.xml")), "<old/>\r\n");
+    EXPECT_EQ(readFile(save + "/../keep.xml"), "outside\r\n");
+    EXPECT_EQ(process.ends, 0);
+
+    command("GetPlayerList"); // the program goes on
+    EXPECT_EQ(player->answers("PlayerLoadComplete"), QStringList{"ANNA"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, RefusedCommand,
+    ::testing::Values(RefusedCase{"SaveWithoutBar", "SaveLevelData", "Anna", "Anna"},
+                      RefusedCase{"SaveEmpty", "SaveLevelData", "", "SaveLevelData"},
+                      RefusedCase{"DeleteMissing", "DeletePlayer", "Bob", "Bob.xml"},
+                      RefusedCase{"CreateOutside", "CreatePlayer", "../escape", "../escape"},
+                      RefusedCase{"SaveOutside", "SaveLevelData", "../keep|overwritten", "../keep"},
+                      RefusedCase{"DeleteOutside", "DeletePlayer", "../keep", "../keep"},
+                      RefusedCase{"LoadOutside", "LoadLevelData", "../keep", "../keep"},
+                      RefusedCase{"Backslash", "CreatePlayer", "sub\\name", "sub\\name"},
+                      RefusedCase{"Nul", "CreatePlayer", QString("an") + QChar(0) + "na",
+                                  "an\\0na"}),
+    fakes::ByLabel);
+
+TEST_F(MovieCommandsTest, ReadOnlyProfileIsNotOverwritten)
+{
+    writeFile(path("Anna.xml"), "<old/>\r\n");
+    ASSERT_EQ(chmod(QFile::encodeName(path("Anna.xml")).constData(), 0444), 0);
+    command("SaveLevelData", "ANNA|<new/>");
+    command("CreatePlayer", "anna");
+
+    ASSERT_EQ(ui.errors.size(), 2);
+    for (const QString &error : ui.errors)
+        EXPECT_TRUE(error.contains(path("Anna.xml"))) << error.toStdString();
+    EXPECT_EQ(readFile(path("Anna.xml")), "<old/>\r\n");
+    EXPECT_EQ(process.ends, 0);
+    command("LoadLevelData", "Anna");
+    EXPECT_EQ(player->answers("LevelLoadComplete"), QStringList{"<old/>\r\n"});
+}
+
+TEST_F(MovieCommandsTest, FailingAnswerIsReportedAndTheProgramGoesOn)
+{
+    player->failFor << "PlayerLoadComplete";
+    command("GetPlayerList");
+    ASSERT_EQ(ui.errors.size(), 1);
+    EXPECT_TRUE(ui.errors[0].contains("GetPlayerList")) << ui.errors[0].toStdString();
+    EXPECT_TRUE(ui.errors[0].contains("PlayerLoadComplete")) << ui.errors[0].toStdString();
+    command("ReadConfigData");
+    EXPECT_EQ(player->answers("ConfigDataReadComplete"), QStringList{"testdata"});
+    EXPECT_EQ(process.ends, 0);
+}
+
+// --- Ending the program -------------------------------------------------------------------
+
+class EndingTest : public MovieCommandsTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        screenSaver.active = GetParam();
+        MovieCommandsTest::SetUp();
+    }
+    QStringList screenSaverOn() const
+    {
+        return GetParam() ? QStringList{"screensaver.SetActive true"} : QStringList{};
+    }
+};
+
+TEST_P(EndingTest, QuitGivesTheDesktopModeBackAndEnds)
+{
+    command("quit", "ignored");
+    EXPECT_EQ(log.events,
+              QStringList{ModeText(1920, 1080, 32, 60)} + screenSaverOn() +
+                  QStringList{"process.EndNow"});
+    // The window is left as it was.
+    EXPECT_TRUE(window->fullScreen);
+    EXPECT_FALSE(hasTitleBar());
+}
+
+TEST_P(EndingTest, QuitOnASmallDesktopOnlyEnds)
+{
+    screenSaver.active = GetParam();
+    restartOn(800, 600);
+    command("quit");
+    EXPECT_EQ(log.events, screenSaverOn() + QStringList{"process.EndNow"});
+}
+
+TEST_P(EndingTest, ShowSurveyEndsWithoutADisplayChange)
+{
+    command("ShowSurvey");
+    EXPECT_EQ(log.events, screenSaverOn() + QStringList{"process.EndNow"});
+}
+
+TEST_P(EndingTest, SurveyLinkOpensNothingAndGoesOn)
+{
+    command("SurveyLinkClick");
+    EXPECT_EQ(log.events, screenSaverOn());
+}
+
+INSTANTIATE_TEST_SUITE_P(ScreenSaver, EndingTest, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "WasActive" : "WasOff"; });
+
+// --- The strategy guide -------------------------------------------------------------------
+
+struct GuideCase {
+    const char *label;
+    friend void PrintTo(const GuideCase &c, std::ostream *os) { *os << c.label; }
+    const char *address;
+    const char *opened;
+};
+
+class StrategyGuide : public WindowTest, public ::testing::WithParamInterface<GuideCase> {};
+
+TEST_P(StrategyGuide, OpensTheAddressWithAScheme)
+{
+    setLinkInfo(QByteArray("https://survey.example/\r\n") + GetParam().address + "\r\n");
+    start();
+    emit player->FSCommand("StrategyGuideClick", "ignored");
+    EXPECT_EQ(log.starting("url."), QStringList{QString("url.Open ") + GetParam().opened});
+    EXPECT_EQ(process.ends, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, StrategyGuide,
+    ::testing::Values(GuideCase{"Bare", "www.example.com/guide", "http://www.example.com/guide"},
+                      GuideCase{"Http", "http://example.com/g", "http://example.com/g"},
+                      GuideCase{"UpperHttps", "HTTPS://Example.com/G", "HTTPS://Example.com/G"}),
+    fakes::ByLabel);
+
+// --- game_fullscrn ------------------------------------------------------------------------
+
+struct ModeRequestCase {
+    const char *label;
+    friend void PrintTo(const ModeRequestCase &c, std::ostream *os) { *os << c.label; }
+    bool fromWindowMode;
+    const char *argument;
+};
+
+class ModeRequestIgnored : public MovieCommandsTest,
+                           public ::testing::WithParamInterface<ModeRequestCase> {};
+
+TEST_P(ModeRequestIgnored, ChangesNothingAndSendsNoMarker)
+{
+    if (GetParam().fromWindowMode) {
+        command("game_fullscrn", "false");
+        ASSERT_FALSE(window->fullScreen);
+    }
+    const bool before = window->fullScreen;
+    const uint32_t styleBefore = style();
+    log.clear();
+    command("game_fullscrn", GetParam().argument);
+    EXPECT_TRUE(log.events.isEmpty()) << log.dump();
+    EXPECT_EQ(window->fullScreen, before);
+    EXPECT_EQ(style(), styleBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, ModeRequestIgnored,
+                         ::testing::Values(ModeRequestCase{"TrueInFullScreen", false, "true"},
+                                           ModeRequestCase{"FalseInWindow", true, "false"},
+                                           ModeRequestCase{"CapitalTrueInWindow", true, "True"},
+                                           ModeRequestCase{"OneInWindow", true, "1"},
+                                           ModeRequestCase{"CapitalFalseInFullScreen", false,
+                                                           "False"},
+                                           ModeRequestCase{"ZeroInFullScreen", false, "0"},
+                                           ModeRequestCase{"EmptyInFullScreen", false, ""}),
+                         fakes::ByLabel);
+
+TEST_F(MovieCommandsTest, FullScreenRequestOnAPortraitDesktopDoesNothing)
+{
+    restartOn(1080, 1920);
+    command("game_fullscrn", "false"); // the portrait desktop is larger than the stage
+    ASSERT_FALSE(window->fullScreen);
+    log.clear();
+    command("game_fullscrn", "true");
+    EXPECT_TRUE(log.events.isEmpty()) << log.dump();
+    EXPECT_FALSE(window->fullScreen);
+    EXPECT_TRUE(hasTitleBar());
+}
+
+TEST_F(MovieCommandsTest, ModeRequestsSwitchBothWays)
+{
+    restartOn(1280, 1024);
+
+    command("game_fullscrn", "false");
+    EXPECT_FALSE(window->fullScreen);
+    EXPECT_TRUE(hasTitleBar());
+    EXPECT_EQ(display.size(), QSize(1280, 1024));
+    EXPECT_EQ(log.starting("player.call"), QStringList{Marker(false)});
+    EXPECT_TRUE(
+        InOrder(log, {ModeText(1280, 1024, 32, 60), "window.SetStyle 0x16cf0000", Marker(false)}));
+
+    window->move(30, 40);
+    log.clear();
+    command("game_fullscrn", "true");
+    EXPECT_TRUE(window->fullScreen);
+    EXPECT_FALSE(hasTitleBar());
+    EXPECT_EQ(display.size(), QSize(800, 600));
+    EXPECT_EQ(window->pos(), QPoint(0, 0));
+    EXPECT_EQ(log.starting("player.call"), QStringList{Marker(true)});
+    EXPECT_TRUE(ui.errors.isEmpty());
+}
+
+} // namespace
