@@ -112,20 +112,28 @@ void frmMain::LayoutFlashPlayer()
 
 void frmMain::Form_Resize()
 {
-    if (WindowState() == 0 && FocusControls::ReturnToFullScreen && !returningToFullScreen_) {
-        SetWindowState(0);
-        // Resizes raised while full screen is being entered only re-apply the layout.
-        returningToFullScreen_ = true;
-        try {
-            GoFullScreen();
-        } catch (...) {
-            returningToFullScreen_ = false;
-            throw;
-        }
-        returningToFullScreen_ = false;
-        FocusControls::ReturnToFullScreen = false;
-    }
+    ReturnToFullScreenOnce();
     LayoutFlashPlayer();
+}
+
+void frmMain::ReturnToFullScreenOnce()
+{
+    // The window is back in its normal state after it was minimised out of full screen.
+    // Both the resize and the activation that follow come here; while full screen is being
+    // entered (its call into the movie lets the other one run), the second does nothing,
+    // so full screen is entered exactly once. The flag is cleared after GoFullScreen.
+    if (WindowState() != 0 || !FocusControls::ReturnToFullScreen || returningToFullScreen_)
+        return;
+    SetWindowState(0);
+    returningToFullScreen_ = true;
+    try {
+        GoFullScreen();
+    } catch (...) {
+        returningToFullScreen_ = false;
+        throw;
+    }
+    returningToFullScreen_ = false;
+    FocusControls::ReturnToFullScreen = false;
 }
 
 // --- The window's geometry as the platform sees it ------------------------------------

@@ -5,7 +5,6 @@
 #include "shell/player/MoviePlayer.h"
 
 #include <QApplication>
-#include <utility>
 
 namespace {
 
@@ -68,19 +67,5 @@ void frmMain::FocusGainSteps()
 {
     FocusControls::AppActive = true;
     FlashCallFunction(QStringLiteral("notifyGame"), QStringLiteral("gainedFocus"));
-    if (WindowState() == 0 && FocusControls::ReturnToFullScreen && !returningToFullScreen_) {
-        SetWindowState(0);
-        // While full screen is being entered (here or from a resize), activations and
-        // resizes only re-apply the layout, so it is entered exactly once; the flag is
-        // cleared after GoFullScreen returns.
-        const bool wasReturning = std::exchange(returningToFullScreen_, true);
-        try {
-            GoFullScreen();
-        } catch (...) {
-            returningToFullScreen_ = wasReturning;
-            throw;
-        }
-        returningToFullScreen_ = wasReturning;
-        FocusControls::ReturnToFullScreen = false;
-    }
+    ReturnToFullScreenOnce();
 }

@@ -110,6 +110,7 @@ private:
     QMargins CurrentFrame();
     void RefuseWhileMinimised(const char *what) const;
     void RunFormResize();
+    void ReturnToFullScreenOnce();
 
     void tmrDisableSleep_Timer();
     void OpenExternalLink(const QUrl &url);
