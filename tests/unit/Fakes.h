@@ -94,7 +94,7 @@ public:
     }
 
     QWidget *widget() override { return widget_; }
-    QWidget *inputWindow() override { return widget_; }
+    QWidget *inputWindow() override { return input ? input : widget_; }
     void setMovie(const QString &path) override { log_.add("player.setMovie " + (movie_ = path)); }
     QString movie() const override { return movie_; }
     void setAllowFullScreen(const QString &value) override
@@ -139,6 +139,7 @@ public:
     QStringList requests;
     QSet<QString> failFor;
     int failNext = 0;
+    QWidget *input = nullptr; // the input window when set; the control itself otherwise
 
 private:
     EventLog &log_;
@@ -189,7 +190,13 @@ struct FakeScreenSaver : Logged, platform::ScreenSaver {
 
 struct FakeUrlOpener : Logged, platform::UrlOpener {
     using Logged::Logged;
-    bool Open(const QString &address) override { return log.add("url.Open " + address), true; }
+    bool Open(const QString &address) override { return log.add("url.Open " + address), accepts; }
+    bool accepts = true;
+};
+
+struct FakeKeySender : Logged, platform::KeySender {
+    using Logged::Logged;
+    bool SendSpaceAndBackspace() override { return log.add("keys.SpaceAndBackspace"), true; }
 };
 
 // The primary display: a current mode that EnumCurrent reads and that ChangeTemporarily

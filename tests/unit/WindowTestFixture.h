@@ -76,7 +76,8 @@ protected:
                             .screenSaver = &screenSaver,
                             .urlOpener = &urlOpener,
                             .displayModes = &display,
-                            .windowSystem = &windowSystem};
+                            .windowSystem = &windowSystem,
+                            .keySender = &keySender};
         window = std::make_unique<frmMain>(
             [this](QWidget *parent) { return player = new fakes::FakePlayer(log, parent); },
             std::move(context));
@@ -122,6 +123,7 @@ protected:
     fakes::FakeUrlOpener urlOpener{log};
     fakes::FakeDisplayModes display{log};
     fakes::FakeWindowSystem windowSystem{log};
+    fakes::FakeKeySender keySender{log};
 
     std::unique_ptr<frmMain> window;
     fakes::FakePlayer *player = nullptr; // owned by the window
