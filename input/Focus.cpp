@@ -41,7 +41,8 @@ void frmMain::HookMainWindow()
 void frmMain::DisableRightClick()
 {
     // The player names its input window when asked for it; the search then goes through
-    // the window's descendants in creation order and takes the first match.
+    // the window's descendants in the order Qt lists them (depth first, children in
+    // creation order) and takes the first match.
     flashPlayer_->inputWindow();
     for (QWidget *child : findChildren<QWidget *>()) {
         if (RightClickModule2::FindPlayerWindowProc(child))
