@@ -1,0 +1,57 @@
+// The same movie with the same Ruffle files and the same player configuration as the
+// host's page, in a plain browser. Each fscommand is posted to the serving harness, which
+// takes the time it arrives; the page's own milestones are posted with it.
+(function () {
+  'use strict';
+  const marks = {};
+  function mark(name) {
+    if (!(name in marks)) marks[name] = performance.timeOrigin + performance.now();
+  }
+  mark('script');
+
+  let sent = 0;
+  function post(path, body) {
+    fetch(path, { method: 'POST', body: JSON.stringify(body), keepalive: true }).catch(function () {});
+  }
+
+  // What the host's page gives Ruffle (RuffleConfig with the persisted defaults).
+  const config = {
+    publicPath: 'ruffle/',
+    polyfills: false,
+    autoplay: 'on',
+    unmuteOverlay: 'hidden',
+    splashScreen: false,
+    contextMenu: 'off',
+    showSwfDownload: false,
+    scale: 'showAll',
+    quality: 'high',
+    salign: '',
+    wmode: 'window',
+    allowFullscreen: false,
+    allowNetworking: 'all',
+    allowScriptAccess: true,
+    openUrlMode: 'allow',
+    logLevel: 'warn',
+    backgroundColor: null,
+  };
+
+  window.addEventListener('DOMContentLoaded', function () {
+    mark('domcontentloaded');
+    const ruffle = window.RufflePlayer.newest();
+    const player = ruffle.createPlayer();
+    player.id = 'player';
+    document.getElementById('container').appendChild(player);
+    player.ruffle().addFSCommandHandler(function (command, args) {
+      mark('first_fscommand');
+      sent++;
+      post('/fscommand', { command: String(command), args: args == null ? '' : String(args),
+                           n: sent, marks: marks });
+      return true;
+    });
+    player.addEventListener('loadeddata', function () { mark('loadeddata'); });
+    mark('load_called');
+    player.ruffle().load(Object.assign({ url: 'movie.swf' }, config)).catch(function (e) {
+      post('/error', { error: String(e && e.message ? e.message : e) });
+    });
+  });
+})();

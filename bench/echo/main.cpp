@@ -1,0 +1,166 @@
+// The bare web-channel echo the host's command round trip is compared with: the page calls
+// the slot "ping" through QWebChannel, and the slot answers at once by running "pong(n)"
+// in the page. The page times each round trip and hands all timings to "finish", which
+// prints them as one JSON line on stdout and ends the program.
+//
+// With --ruffle, the page instead plays the round-trip movie (bench.swf) in Ruffle and
+// answers its commands without any host: in the page itself (--mode local) or through
+// the slot "command", which answers by running the call in the page (--mode channel).
+// The movie's own timings are printed the same way. These show what Ruffle, and Ruffle
+// with a bare channel, cost in a round trip.
+//
+//   bench_echo [--ruffle RUFFLE_DIR MOVIE --mode local|channel] [ROUNDS [WARMUP]]
+#include <QApplication>
+#include <QBuffer>
+#include <QFile>
+#include <QMap>
+#include <QTimer>
+#include <QWebChannel>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
+#include <QWebEngineView>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// The page and the channel's script, served through a scheme of the same kind as the
+// host's own.
+class EchoScheme : public QWebEngineUrlSchemeHandler {
+public:
+    EchoScheme(QString ruffleDir, QString movie, QObject *parent)
+        : QWebEngineUrlSchemeHandler(parent), ruffleDir_(std::move(ruffleDir)),
+          movie_(std::move(movie))
+    {
+    }
+    void requestStarted(QWebEngineUrlRequestJob *job) override
+    {
+        const QString path = job->requestUrl().path();
+        QString file;
+        QByteArray type;
+        if (path == u"/echo.html" || path == u"/ruffle.html") {
+            file = QStringLiteral(":/echo") + path;
+            type = "text/html";
+        } else if (path == u"/qwebchannel.js") {
+            file = QStringLiteral(":/qtwebchannel/qwebchannel.js");
+            type = "text/javascript";
+        } else if (path == u"/movie.swf" && !movie_.isEmpty()) {
+            file = movie_;
+            type = "application/x-shockwave-flash";
+        } else if (path.startsWith(u"/ruffle/") && !ruffleDir_.isEmpty() &&
+                   !path.mid(8).contains(u'/') && !path.mid(8).startsWith(u'.')) {
+            file = ruffleDir_ + path.mid(7);
+            type = path.endsWith(u".wasm") ? "application/wasm"
+                   : path.endsWith(u".js") ? "text/javascript"
+                                            : "application/octet-stream";
+        }
+        auto *device = new QFile(file, job);
+        if (file.isEmpty() || !device->open(QIODevice::ReadOnly)) {
+            job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+            return;
+        }
+        job->reply(type, device);
+    }
+
+private:
+    QString ruffleDir_;
+    QString movie_;
+};
+
+class Echo : public QObject {
+    Q_OBJECT
+public:
+    explicit Echo(QWebEnginePage *page) : page_(page) {}
+
+public slots:
+    void ping(int n) { page_->runJavaScript(QStringLiteral("pong(%1)").arg(n)); }
+    void command(const QString &, const QString &answer)
+    {
+        page_->runJavaScript(QStringLiteral("answer('ConfigDataReadComplete', '%1')").arg(answer));
+    }
+    void finish(const QString &text)
+    {
+        // The movie's result, "bench_result median=..;...;times=a,b,...", as the page's JSON.
+        QString json = text;
+        if (text.startsWith(u"bench_result ")) {
+            QMap<QString, QString> fields;
+            for (const QString &part : text.mid(13).trimmed().split(u';'))
+                fields[part.section(u'=', 0, 0)] = part.section(u'=', 1);
+            json = QStringLiteral("{\"times\":[%1],\"clock\":%2}")
+                       .arg(fields.value("times"), fields.value("clock", "0"));
+        }
+        std::printf("%s\n", qPrintable(json));
+        std::fflush(stdout);
+        QTimer::singleShot(0, qApp, &QApplication::quit);
+    }
+
+private:
+    QWebEnginePage *page_;
+
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QString ruffleDir, movie, mode;
+    QList<QByteArray> positional;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg = argv[i];
+        if (arg == "--ruffle" && i + 2 < argc) {
+            ruffleDir = QString::fromLocal8Bit(argv[++i]);
+            movie = QString::fromLocal8Bit(argv[++i]);
+        } else if (arg == "--mode" && i + 1 < argc) {
+            mode = QString::fromLatin1(argv[++i]);
+        } else {
+            positional << arg;
+        }
+    }
+    const QByteArray rounds = positional.size() > 0 ? positional[0] : QByteArray("1000");
+    const QByteArray warmup = positional.size() > 1 ? positional[1] : QByteArray("20");
+    if (::geteuid() == 0) {
+        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!flags.contains("--no-sandbox"))
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-sandbox").trimmed());
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QWebEngineUrlScheme scheme("echo");
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+    scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalAccessAllowed |
+                    QWebEngineUrlScheme::CorsEnabled |
+                    QWebEngineUrlScheme::ContentSecurityPolicyIgnored);
+    QWebEngineUrlScheme::registerScheme(scheme);
+
+    QApplication app(argc, argv);
+    auto *profile = new QWebEngineProfile(&app);
+    profile->installUrlSchemeHandler("echo", new EchoScheme(ruffleDir, movie, profile));
+    QWebEngineView view;
+    auto *page = new QWebEnginePage(profile, &view);
+    view.setPage(page);
+    QWebChannel channel;
+    Echo echo(page);
+    channel.registerObject(QStringLiteral("echo"), &echo);
+    page->setWebChannel(&channel);
+    view.resize(800, 600);
+    view.show();
+    page->load(QUrl(QStringLiteral("echo://app/%1?rounds=%2&warmup=%3&mode=%4")
+                        .arg(ruffleDir.isEmpty() ? QStringLiteral("echo.html")
+                                                 : QStringLiteral("ruffle.html"),
+                             QString::fromLatin1(rounds), QString::fromLatin1(warmup), mode)));
+    // Never more than a minute.
+    QTimer::singleShot(60000, &app, [] {
+        std::fprintf(stderr, "bench_echo: no result within 60 s\n");
+        QApplication::exit(1);
+    });
+    const int status = app.exec();
+    delete page;
+    return status;
+}
+
+#include "main.moc"
