@@ -33,6 +33,11 @@ void frmMain::OpenExternalLink(const QUrl &url)
                      qPrintable(url.toDisplayString()));
         return;
     }
+    // The player adds an empty query ("...?") to a link without variables; the movie asked
+    // for the address without it.
+    QUrl address = url;
+    if (address.hasQuery() && address.query().isEmpty())
+        address.setQuery(QString());
     if (services_.urlOpener)
-        services_.urlOpener->Open(url.toString(QUrl::FullyEncoded));
+        services_.urlOpener->Open(address.toString(QUrl::FullyEncoded));
 }

@@ -4,6 +4,7 @@
 #include "bridge/core/InvokeRequest.h"
 #include "bridge/core/ProtocolTrace.h"
 #include "shell/player/AppScheme.h"
+#include "shell/player/PageBridge.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -16,34 +17,6 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
-
-// The one object the page can reach through the web channel: it takes the movie's
-// commands and the player's state reports, and nothing else.
-class PageBridge : public QObject {
-    Q_OBJECT
-public:
-    explicit PageBridge(RufflePlayer *player) : QObject(player), player_(player) {}
-
-public slots:
-    // Both are taken out of the channel's message handling and run from the event loop:
-    // handling a command may wait for a call into the movie, and such a wait inside the
-    // channel's own dispatch would never see the page's answer.
-    void fsCommand(const QString &command, const QString &args)
-    {
-        QMetaObject::invokeMethod(
-            player_, [p = player_, command, args] { p->onPageCommand(command, args); },
-            Qt::QueuedConnection);
-    }
-    void playerState(const QString &state, const QString &detail)
-    {
-        QMetaObject::invokeMethod(
-            player_, [p = player_, state, detail] { p->onPlayerState(state, detail); },
-            Qt::QueuedConnection);
-    }
-
-private:
-    RufflePlayer *player_;
-};
 
 // A page that never navigates away from our own scheme. Links and new windows the movie
 // asks for are handed out as external link requests instead.
@@ -62,7 +35,8 @@ protected:
             url.path() == u"/index.html" && isMainFrame &&
             (type == NavigationTypeTyped || type == NavigationTypeReload))
             return true;
-        if (url.scheme() != QLatin1String(AppScheme::Name))
+        // Only the page itself leaves for the browser; a frame inside it loads nothing.
+        if (url.scheme() != QLatin1String(AppScheme::Name) && isMainFrame)
             emit externalLink(url);
         return false;
     }
@@ -133,7 +107,9 @@ RufflePlayer::RufflePlayer(const QString &ruffleDir, QWidget *parent)
     settings->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
     view_->setPage(page_);
 
-    bridge_ = new PageBridge(this);
+    bridge_ = new PageBridge([this](const QString &c, const QString &a) { onPageCommand(c, a); },
+                             [this](const QString &s, const QString &d) { onPlayerState(s, d); },
+                             this);
     channel_ = new QWebChannel(this);
     channel_->registerObject(QStringLiteral("host"), bridge_);
     page_->setWebChannel(channel_);

@@ -42,7 +42,6 @@ public:
     QByteArray configJson() const;
 
 private:
-    friend class PageBridge;
     void onPageCommand(const QString &command, const QString &args);
     void dispatchCommands();
     void onPlayerState(const QString &state, const QString &detail);
