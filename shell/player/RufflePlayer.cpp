@@ -312,17 +312,17 @@ QString RufflePlayer::deliver(const QString &request)
         trace("error: " + message);
         throw HostError(message);
     }
-    const QVariantMap answer = outcome->value.toMap();
-    if (!answer.value("ok").toBool()) {
-        const QString message = answer.contains("error")
-                                    ? answer.value("error").toString()
+    const QString answer = outcome->value.toString();
+    if (!answer.startsWith(u"ok:")) {
+        const QString message = answer.startsWith(u"error:")
+                                    ? answer.mid(6)
                                     : QStringLiteral("The player page gave no answer to \"%1\".")
                                           .arg(name);
         trace("error: " + message);
         throw HostError(message);
     }
     trace("ok");
-    return answer.value("result").toString();
+    return answer.mid(3);
 }
 
 #include "RufflePlayer.moc"

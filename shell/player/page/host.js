@@ -112,33 +112,35 @@
   }
 
   // Runs one invoke request: the name and the argument are recovered by the request's
-  // fixed framing (the argument is not escaped and is often markup itself).
+  // fixed framing (the argument is not escaped and is often markup itself). The answer is
+  // one string, "ok:" and the function's result or "error:" and why (a string crosses
+  // back to the host faster than an object).
   const PREFIX = '<invoke name="';
   const MIDDLE = '" returntype="void"><arguments><string>';
   const SUFFIX = '</string></arguments></invoke>';
   window.lanternfallInvoke = function (request) {
     if (typeof request !== 'string' || !request.startsWith(PREFIX) || !request.endsWith(SUFFIX)) {
-      return { ok: false, error: 'The invoke request is malformed.' };
+      return 'error:The invoke request is malformed.';
     }
     const middle = request.indexOf(MIDDLE, PREFIX.length);
     if (middle < 0 || middle + MIDDLE.length > request.length - SUFFIX.length) {
-      return { ok: false, error: 'The invoke request is malformed.' };
+      return 'error:The invoke request is malformed.';
     }
     const name = request.substring(PREFIX.length, middle);
     const arg = request.substring(middle + MIDDLE.length, request.length - SUFFIX.length);
-    if (!ready || !player) return { ok: false, error: 'The movie is not running.' };
+    if (!ready || !player) return 'error:The movie is not running.';
     if (!Object.prototype.hasOwnProperty.call(player, name) || typeof player[name] !== 'function') {
-      return { ok: false, error: 'The movie has registered no function "' + name + '".' };
+      return 'error:The movie has registered no function "' + name + '".';
     }
     callErrors = [];
     try {
       const result = player[name](arg);
       if (callErrors.length > 0) {
-        return { ok: false, error: 'The movie function "' + name + '" failed: ' + callErrors.join('; ') };
+        return 'error:The movie function "' + name + '" failed: ' + callErrors.join('; ');
       }
-      return { ok: true, result: result == null ? '' : String(result) };
+      return 'ok:' + (result == null ? '' : String(result));
     } catch (e) {
-      return { ok: false, error: 'The movie function "' + name + '" failed: ' + String(e && e.message ? e.message : e) };
+      return 'error:The movie function "' + name + '" failed: ' + String(e && e.message ? e.message : e);
     } finally {
       callErrors = null;
     }
