@@ -90,13 +90,19 @@ void frmMain::HandleMovieCommand(const QString &command, const QString &args)
 
 void frmMain::GetPlayerList()
 {
-    QStringList list = FileHandler::ListFiles(SavePath_ + QStringLiteral("/*.xml"));
-    if (!list.join(u',').isEmpty()) {
+    // The write times come with the listing, one per name: the same values
+    // FileHandler::GetFileWriteTime gives for SavePath_ + "/" + name, without a second stat.
+    QList<quint64> times;
+    QStringList list = FileHandler::ListFiles(SavePath_ + QStringLiteral("/*.xml"), &times);
+    // The list joined is empty exactly when it holds nothing but one empty name.
+    const bool nothingListed = list.isEmpty() || (list.size() == 1 && list[0].isEmpty());
+    if (!nothingListed) {
         // The newest file moves to the front by a swap; on equal times the earlier keeps it.
+        // A time that cannot be read is zero.
         quint64 bestTime = 0;
         qsizetype bestIndex = 0;
         for (qsizetype i = 0; i < list.size(); ++i) {
-            const quint64 time = FileHandler::GetFileWriteTime(SavePath_ + u'/' + list[i]);
+            const quint64 time = times[i];
             if (time > bestTime) {
                 bestTime = time;
                 bestIndex = i;

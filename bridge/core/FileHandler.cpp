@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,8 +31,22 @@ bool nativePath(const QString &path, QByteArray &native)
     return true;
 }
 
+bool isAscii(const QString &s)
+{
+    return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
 QList<uint> caseFolded(const QString &s)
 {
+    // Most names are plain ASCII, where folding only lowers A..Z.
+    if (isAscii(s)) {
+        QList<uint> codePoints(s.size());
+        for (qsizetype i = 0; i < s.size(); ++i) {
+            const uint c = s[i].unicode();
+            codePoints[i] = c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+        }
+        return codePoints;
+    }
     QList<uint> codePoints = s.toUcs4();
     for (uint &c : codePoints)
         c = QChar::toCaseFolded(char32_t(c));
@@ -65,11 +81,41 @@ bool matchFolded(const QList<uint> &expression, const QList<uint> &name)
     return e == expression.size();
 }
 
+// A wildcard expression folded once, for matching it against many names.
+struct FoldedExpression {
+    explicit FoldedExpression(const QString &expression)
+        : whole(caseFolded(expression)), extensionStar(expression.endsWith(u".*")),
+          stem(extensionStar ? caseFolded(expression.chopped(2)) : QList<uint>())
+    {
+    }
+
+    bool matches(const QString &name) const
+    {
+        const QList<uint> foldedName = caseFolded(name);
+        // As on Windows, an extension "*" may also be absent: "abc.*" matches "abc", and
+        // "*.*" matches every name, with or without a dot.
+        return (extensionStar && matchFolded(stem, foldedName)) || matchFolded(whole, foldedName);
+    }
+
+    QList<uint> whole;
+    bool extensionStar;
+    QList<uint> stem; // the expression without its ".*", when it ends in one
+};
+
 // NTFS keeps a folder's names ordered by their upper-case form, compared character code
 // by character code; names that differ only in case (possible on Linux) are ordered by
 // their own codes so that the order never depends on the file system.
 QString upperKey(const QString &name)
 {
+    // In ASCII only a..z have an upper-case form.
+    if (isAscii(name)) {
+        QString key = name;
+        for (QChar &c : key) {
+            if (c.unicode() >= 'a' && c.unicode() <= 'z')
+                c = QChar(c.unicode() - ('a' - 'A'));
+        }
+        return key;
+    }
     QList<uint> codePoints = name.toUcs4();
     for (uint &c : codePoints)
         c = QChar::toUpper(char32_t(c));
@@ -77,28 +123,68 @@ QString upperKey(const QString &name)
                              codePoints.size());
 }
 
+// The last-write time in a file's status as GetFileWriteTime reports it (directories aside).
+quint64 fileTimeOf(const struct stat &st)
+{
+    const qint64 seconds = qint64(st.st_mtim.tv_sec) + FileTimeEpochOffset;
+    if (seconds < 0 ||
+        quint64(seconds) > (~quint64(0) - FileTimeTicksPerSecond) / FileTimeTicksPerSecond)
+        return 0;
+    return quint64(seconds) * FileTimeTicksPerSecond + quint64(st.st_mtim.tv_nsec) / 100;
+}
+
 struct Entry {
     QString name;
     QString key;
     quint32 attributes;
+    quint64 writeTime; // zero for directories and for entries whose status cannot be read
 };
 
 // Directories get the directory attribute; every other kind of entry (regular file,
 // FIFO, device, socket, broken link) is an archived file, never a value in 16..23.
 // Links are followed, so a link to a folder is a folder. Only the entry's status is read;
-// nothing is opened.
-quint32 attributesOf(int folder, const char *name)
+// nothing is opened. The same status gives the entry's write time.
+void readStatus(int folder, const char *name, Entry &entry)
 {
     struct stat st {};
-    if (fstatat(folder, name, &st, 0) != 0)
-        return ArchiveAttribute;
-    return S_ISDIR(st.st_mode) ? DirectoryAttribute : ArchiveAttribute;
+    if (fstatat(folder, name, &st, 0) != 0) {
+        entry.attributes = ArchiveAttribute;
+        entry.writeTime = 0;
+    } else if (S_ISDIR(st.st_mode)) {
+        entry.attributes = DirectoryAttribute;
+        entry.writeTime = 0;
+    } else {
+        entry.attributes = ArchiveAttribute;
+        entry.writeTime = fileTimeOf(st);
+    }
+}
+
+// The full path of the entry name in folder.
+QString entryPath(const QString &folder, const QString &name)
+{
+    return folder == u"/" ? folder + name : folder + u'/' + name;
+}
+
+// True when the status read through the folder is the one GetFileWriteTime would read
+// through the entry's path: the decoded name encodes back to the bytes on disk (a name
+// that is not valid UTF-8 does not, and its path names another file), and the path is
+// short enough for the system calls.
+bool pathReachesEntry(const QByteArray &nativeFolder, const QString &name, const char *nativeName)
+{
+    const size_t nameLength = std::strlen(nativeName);
+    if (size_t(nativeFolder.size()) + 1 + nameLength >= PATH_MAX)
+        return false;
+    const bool ascii = std::all_of(nativeName, nativeName + nameLength,
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii || QFile::encodeName(name) == QByteArrayView(nativeName, qsizetype(nameLength));
 }
 
 // All entries of folder whose names match expression, "." and ".." included, in the
 // order of an NTFS folder. A folder that cannot be opened has no entries; a failure
-// during the enumeration ends it with the entries read so far.
-std::vector<Entry> matchingEntries(const QString &folder, const QString &expression)
+// during the enumeration ends it with the entries read so far. With exactTimes, every
+// write time is the one GetFileWriteTime gives for the entry's path.
+std::vector<Entry> matchingEntries(const QString &folder, const QString &expression,
+                                   bool exactTimes)
 {
     std::vector<Entry> entries;
     QByteArray nativeFolder;
@@ -108,15 +194,22 @@ std::vector<Entry> matchingEntries(const QString &folder, const QString &express
     if (!dir)
         return entries;
     const int folderFd = dirfd(dir);
+    const FoldedExpression folded(expression);
     while (const dirent *item = readdir(dir)) {
         const QString name = QFile::decodeName(item->d_name);
-        if (!MatchesWildcard(expression, name))
+        if (!folded.matches(name))
             continue;
-        entries.push_back({name, upperKey(name), attributesOf(folderFd, item->d_name)});
+        Entry entry{name, upperKey(name), ArchiveAttribute, 0};
+        readStatus(folderFd, item->d_name, entry);
+        if (exactTimes && !IsDirectoryAttribute(entry.attributes) &&
+            !pathReachesEntry(nativeFolder, name, item->d_name))
+            entry.writeTime = GetFileWriteTime(entryPath(folder, name));
+        entries.push_back(std::move(entry));
     }
     closedir(dir);
     std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-        return a.key != b.key ? a.key < b.key : a.name < b.name;
+        const int byKey = QString::compare(a.key, b.key);
+        return byKey != 0 ? byKey < 0 : a.name < b.name;
     });
     return entries;
 }
@@ -173,15 +266,10 @@ bool readRegularFile(const QByteArray &native, QByteArray &content)
 
 bool MatchesWildcard(const QString &expression, const QString &name)
 {
-    const QList<uint> foldedName = caseFolded(name);
-    // As on Windows, an extension "*" may also be absent: "abc.*" matches "abc", and
-    // "*.*" matches every name, with or without a dot.
-    if (expression.endsWith(u".*") && matchFolded(caseFolded(expression.chopped(2)), foldedName))
-        return true;
-    return matchFolded(caseFolded(expression), foldedName);
+    return FoldedExpression(expression).matches(name);
 }
 
-QStringList ListFiles(const QString &pattern)
+QStringList ListFiles(const QString &pattern, QList<quint64> *writeTimes)
 {
     QString search = pattern;
     if (search.endsWith(u'/'))
@@ -193,21 +281,28 @@ QStringList ListFiles(const QString &pattern)
     const QString expression = search.mid(slash + 1);
 
     QStringList files{QString()};
-    const std::vector<Entry> entries = matchingEntries(folder, expression);
-    if (entries.empty())
-        return files;
-
-    // The first qualifying entry fills element 0; every later one is appended.
-    if (!IsDirectoryAttribute(entries.front().attributes))
-        files[0] = TrimAtNull(entries.front().name);
-    for (auto it = entries.begin() + 1; it != entries.end(); ++it) {
-        if (IsDirectoryAttribute(it->attributes))
-            continue;
-        const qsizetype index = files[0].isEmpty() ? 0 : files.size();
-        if (index == files.size())
-            files.append(QString());
-        files[index] = TrimAtNull(it->name);
+    QList<quint64> times{0};
+    const std::vector<Entry> entries = matchingEntries(folder, expression, writeTimes != nullptr);
+    if (!entries.empty()) {
+        // The first qualifying entry fills element 0; every later one is appended.
+        if (!IsDirectoryAttribute(entries.front().attributes)) {
+            files[0] = TrimAtNull(entries.front().name);
+            times[0] = entries.front().writeTime;
+        }
+        for (auto it = entries.begin() + 1; it != entries.end(); ++it) {
+            if (IsDirectoryAttribute(it->attributes))
+                continue;
+            const qsizetype index = files[0].isEmpty() ? 0 : files.size();
+            if (index == files.size()) {
+                files.append(QString());
+                times.append(0);
+            }
+            files[index] = TrimAtNull(it->name);
+            times[index] = it->writeTime;
+        }
     }
+    if (writeTimes)
+        *writeTimes = times;
     return files;
 }
 
@@ -228,11 +323,7 @@ quint64 GetFileWriteTime(const QString &path)
     struct stat st {};
     if (!nativePath(path, native) || stat(native.constData(), &st) != 0 || S_ISDIR(st.st_mode))
         return 0;
-    const qint64 seconds = qint64(st.st_mtim.tv_sec) + FileTimeEpochOffset;
-    if (seconds < 0 ||
-        quint64(seconds) > (~quint64(0) - FileTimeTicksPerSecond) / FileTimeTicksPerSecond)
-        return 0;
-    return quint64(seconds) * FileTimeTicksPerSecond + quint64(st.st_mtim.tv_nsec) / 100;
+    return fileTimeOf(st);
 }
 
 QString ReadWholeFile(const QString &path)

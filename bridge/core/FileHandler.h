@@ -6,6 +6,7 @@
 // The player list and the save files were designed on Windows, so the listing follows the
 // Windows rules (wildcards, letter case, directory attribute) and the folder order of NTFS,
 // whatever the Linux file system does.
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -23,7 +24,10 @@ inline constexpr quint32 ArchiveAttribute = 32;
 // Entries come in the order an NTFS folder lists them (by upper-cased name). Directories
 // are left out. The first qualifying name is element 0; when nothing qualifies, or the
 // folder does not exist, the list holds exactly one element, the empty string.
-QStringList ListFiles(const QString &pattern);
+// When writeTimes is given it receives one time per element of the list: what
+// GetFileWriteTime reports for that file's path (the folder, "/" and the name), taken from
+// the status the listing reads anyway, and zero for the lone empty element.
+QStringList ListFiles(const QString &pattern, QList<quint64> *writeTimes = nullptr);
 
 // True when name matches the wildcard expression under the rules of ListFiles.
 bool MatchesWildcard(const QString &expression, const QString &name);
