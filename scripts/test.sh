@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
 cd build
-ctest --output-on-failure -j"${TEST_JOBS:-2}" "$@"
+ctest --output-on-failure -j"${TEST_JOBS:-2}" -LE long "$@"
