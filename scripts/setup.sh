@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev
   haxe nodejs npm
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
-  python3 fonts-dejavu-core desktop-file-utils appstream
+  python3 procps fonts-dejavu-core desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do
