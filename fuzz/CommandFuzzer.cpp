@@ -102,20 +102,9 @@ QString Decode(const uint8_t *data, size_t size)
 void RunCommands(const QString &input)
 {
     fakes::EventLog log;
-    fakes::FakeInstanceLock lock{log};
-    fakes::FakeUserInterface ui{log};
-    fakes::FakeProcess process{log};
-    fakes::FakeScreenSaver screenSaver{log};
-    fakes::FakeUrlOpener urlOpener{log};
-    fakes::FakeDisplayModes display{log};
-    fakes::FakeWindowSystem windowSystem{log};
-    display.setDesktop(1920, 1080, 32, 60);
+    fakes::FakeServices fake(log);
 
-    modChangeRes::Reset();
-    RightClickModule2::Reset();
-    GameSettings::PortraitDisplay = false;
-    FocusControls::ReturnToFullScreen = false;
-    FocusControls::AppActive = false;
+    fakes::ResetModuleState();
 
     const QString root = QString::fromStdString(Root);
     frmMain::Context context;
@@ -124,13 +113,7 @@ void RunCommands(const QString &input)
         const QLatin1String var(name);
         return var == "APPDATA" ? root + "/appdata" : var == "HOME" ? root + "/home" : QString();
     };
-    context.services = {.instanceLock = &lock,
-                        .ui = &ui,
-                        .process = &process,
-                        .screenSaver = &screenSaver,
-                        .urlOpener = &urlOpener,
-                        .displayModes = &display,
-                        .windowSystem = &windowSystem};
+    context.services = fake.services();
     fakes::FakePlayer *player = nullptr;
     {
         frmMain window([&](QWidget *parent) { return player = new fakes::FakePlayer(log, parent); },

@@ -1,4 +1,5 @@
 #include "platform/X11DisplayModes.h"
+#include "platform/X11Connection.h"
 
 #include "platform/Watchdog.h"
 
@@ -23,14 +24,6 @@ constexpr uint32_t DM_BITSPERPEL = 0x00040000;
 constexpr uint32_t DM_PELSWIDTH = 0x00080000;
 constexpr uint32_t DM_PELSHEIGHT = 0x00100000;
 constexpr uint32_t DM_DISPLAYFREQUENCY = 0x00400000;
-
-Display *QtDisplay()
-{
-    if (auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
-                            : nullptr)
-        return x11->display();
-    return nullptr;
-}
 
 // --- RandR replies, freed with their owners --------------------------------------------
 

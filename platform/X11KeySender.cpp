@@ -1,4 +1,5 @@
 #include "platform/X11KeySender.h"
+#include "platform/X11Connection.h"
 
 #include <QGuiApplication>
 #include <X11/Xlib.h>
@@ -9,8 +10,7 @@ namespace platform {
 
 bool X11KeySender::SendSpaceAndBackspace()
 {
-    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    Display *display = x11 ? x11->display() : nullptr;
+    Display *display = QtDisplay();
     if (!display)
         return false;
     int event = 0, error = 0, major = 0, minor = 0;

@@ -1,20 +1,13 @@
 #include "platform/X11ScreenSaver.h"
 
 #include "platform/Watchdog.h"
+#include "platform/X11Connection.h"
 
 #include <QGuiApplication>
 #include <X11/Xlib.h>
 
 namespace platform {
 namespace {
-
-Display *XDisplay()
-{
-    if (auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
-                            : nullptr)
-        return x11->display();
-    return nullptr;
-}
 
 constexpr int DefaultTimeout = 600;
 
@@ -32,7 +25,7 @@ X11ScreenSaver::X11ScreenSaver(Display *display) : display_(display)
 
 Display *X11ScreenSaver::connection() const
 {
-    return ofQt_ ? XDisplay() : display_;
+    return ofQt_ ? QtDisplay() : display_;
 }
 
 bool X11ScreenSaver::IsActive()

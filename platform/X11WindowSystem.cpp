@@ -1,4 +1,5 @@
 #include "platform/X11WindowSystem.h"
+#include "platform/X11Connection.h"
 
 #include "platform/X11DisplayModes.h"
 
@@ -29,14 +30,6 @@ constexpr long MwmDecorAll = 1L << 0;
 // the bound only keeps a window manager that ignores the request from stalling the host.
 constexpr int WindowManagerWaitMs = 500;
 constexpr int MoveTries = 3; // the window manager may answer with a frame change between
-
-Display *QtDisplay()
-{
-    if (auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
-                            : nullptr)
-        return x11->display();
-    return nullptr;
-}
 
 template <typename Condition>
 bool WaitFor(Condition condition, int timeoutMs)
@@ -151,8 +144,10 @@ void X11WindowSystem::FrameChanged(QWidget *window)
         return;
     const Window w = Window(window->winId());
     const bool decorated = Decorated(GetWindowStyle(window));
-    const std::optional<QPoint> outerBefore =
-        Viewable(d, w) ? OuterTopLeft(d, w) : std::optional<QPoint>();
+    // Where the outer corner is now, while the window is shown.
+    const auto corner = Viewable(d, w) ? OuterTopLeft(d, w) : std::nullopt;
+    const bool shown = corner.has_value();
+    const QPoint outerBefore = corner.value_or(QPoint());
     if (!decorated) // the frame about to go is the one to come back with the title bar
         RememberDecoratedFrame(window, NetFrameExtents(d, w).value_or(QMargins()));
 
@@ -183,8 +178,8 @@ void X11WindowSystem::FrameChanged(QWidget *window)
     // A frame change keeps the window's outer corner where it was (the client area moves
     // inside it); the window manager, going by the client's static gravity, would instead
     // grow the frame out around the client, off the screen's edge at 0,0.
-    if (outerBefore && OuterTopLeft(d, w) != outerBefore)
-        MoveTo(window, outerBefore->x(), outerBefore->y());
+    if (shown && OuterTopLeft(d, w) != outerBefore)
+        MoveTo(window, outerBefore.x(), outerBefore.y());
 }
 
 QMargins X11WindowSystem::FrameExtents(QWidget *window)

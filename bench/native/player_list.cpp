@@ -132,27 +132,14 @@ int main(int argc, char **argv)
     }
 
     fakes::EventLog log;
-    fakes::FakeInstanceLock lock{log};
-    fakes::FakeUserInterface ui{log};
-    fakes::FakeProcess process{log};
-    fakes::FakeScreenSaver screenSaver{log};
-    fakes::FakeUrlOpener urlOpener{log};
-    fakes::FakeDisplayModes display{log};
-    fakes::FakeWindowSystem windowSystem{log};
-    display.setDesktop(1920, 1080, 32, 60);
+    fakes::FakeServices fake(log);
 
     frmMain::Context context;
     context.programFolder = program;
     context.env = [&appData](const char *name) {
         return qstrcmp(name, "APPDATA") == 0 ? appData : QString();
     };
-    context.services = {.instanceLock = &lock,
-                        .ui = &ui,
-                        .process = &process,
-                        .screenSaver = &screenSaver,
-                        .urlOpener = &urlOpener,
-                        .displayModes = &display,
-                        .windowSystem = &windowSystem};
+    context.services = fake.services();
     AnswerOnlyPlayer *player = nullptr;
     frmMain window([&player](QWidget *parent) { return player = new AnswerOnlyPlayer(parent); },
                    context);
@@ -184,9 +171,9 @@ int main(int argc, char **argv)
         t0 = std::chrono::steady_clock::now();
         emit player->FSCommand(QStringLiteral("GetPlayerList"), QString());
         const double commandTime = msSince(t0);
-        if (player->calls != before + 1 || !ui.errors.isEmpty()) {
+        if (player->calls != before + 1 || !fake.ui.errors.isEmpty()) {
             std::fprintf(stderr, "bench_player_list: the command was not answered: %s\n",
-                         qPrintable(ui.errors.join("; ")));
+                         qPrintable(fake.ui.errors.join("; ")));
             return 1;
         }
         if (rep >= 0) {

@@ -4,7 +4,11 @@
 // order (start-up, mode switches, commands).
 #include "bridge/core/HostError.h"
 #include "bridge/core/InvokeRequest.h"
+#include "display/modChangeRes.h"
+#include "input/FocusControls.h"
+#include "input/RightClickModule2.h"
 #include "platform/Services.h"
+#include "shell/GameSettings.h"
 #include "shell/player/MoviePlayer.h"
 
 #include <gtest/gtest.h>
@@ -263,5 +267,49 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
     QMap<QWidget *, uint32_t> styles;
     QMargins decorated{4, 26, 4, 4};
 };
+
+// Every platform service faked, all writing into one log.
+struct FakeServices {
+    explicit FakeServices(EventLog &log)
+        : lock(log), ui(log), process(log), screenSaver(log), urlOpener(log), display(log),
+          windowSystem(log), keySender(log)
+    {
+        display.setDesktop(1920, 1080, 32, 60);
+    }
+
+    platform::Services services()
+    {
+        return {.instanceLock = &lock,
+                .ui = &ui,
+                .process = &process,
+                .screenSaver = &screenSaver,
+                .urlOpener = &urlOpener,
+                .displayModes = &display,
+                .windowSystem = &windowSystem,
+                .keySender = &keySender};
+    }
+
+    FakeInstanceLock lock;
+    FakeUserInterface ui;
+    FakeProcess process;
+    FakeScreenSaver screenSaver;
+    FakeUrlOpener urlOpener;
+    FakeDisplayModes display;
+    FakeWindowSystem windowSystem;
+    FakeKeySender keySender;
+};
+
+// The module state (settings, focus flags, display modes, player filter) is global: back to
+// its values at program start, as a new run of the program would find it.
+inline void ResetModuleState()
+{
+    modChangeRes::Reset();
+    RightClickModule2::Reset();
+    GameSettings::PortraitDisplay = false;
+    GameSettings::GameWidth = 800;
+    GameSettings::GameHeight = 600;
+    FocusControls::ReturnToFullScreen = false;
+    FocusControls::AppActive = false;
+}
 
 } // namespace fakes

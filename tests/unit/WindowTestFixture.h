@@ -23,13 +23,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(program.isValid() && data.isValid());
-        modChangeRes::Reset();
-        RightClickModule2::Reset();
-        GameSettings::PortraitDisplay = false;
-        GameSettings::GameWidth = 800;
-        GameSettings::GameHeight = 600;
-        FocusControls::ReturnToFullScreen = false;
-        FocusControls::AppActive = false;
+        fakes::ResetModuleState();
 
         writeFile(program.filePath("morrow.swf"), "FWS\x0b");
         setLinkInfo("https://survey.example/exit\r\nwww.example.com/guide\r\n");
@@ -70,14 +64,7 @@ protected:
             log.add(QStringLiteral("env ") + QLatin1String(name));
             return env.value(QLatin1String(name));
         };
-        context.services = {.instanceLock = &lock,
-                            .ui = &ui,
-                            .process = &process,
-                            .screenSaver = &screenSaver,
-                            .urlOpener = &urlOpener,
-                            .displayModes = &display,
-                            .windowSystem = &windowSystem,
-                            .keySender = &keySender};
+        context.services = fake.services();
         window = std::make_unique<frmMain>(
             [this](QWidget *parent) { return player = new fakes::FakePlayer(log, parent); },
             std::move(context));
@@ -116,14 +103,15 @@ protected:
     QMap<QString, QString> env;
 
     fakes::EventLog log;
-    fakes::FakeInstanceLock lock{log};
-    fakes::FakeUserInterface ui{log};
-    fakes::FakeProcess process{log};
-    fakes::FakeScreenSaver screenSaver{log};
-    fakes::FakeUrlOpener urlOpener{log};
-    fakes::FakeDisplayModes display{log};
-    fakes::FakeWindowSystem windowSystem{log};
-    fakes::FakeKeySender keySender{log};
+    fakes::FakeServices fake{log};
+    fakes::FakeInstanceLock &lock = fake.lock;
+    fakes::FakeUserInterface &ui = fake.ui;
+    fakes::FakeProcess &process = fake.process;
+    fakes::FakeScreenSaver &screenSaver = fake.screenSaver;
+    fakes::FakeUrlOpener &urlOpener = fake.urlOpener;
+    fakes::FakeDisplayModes &display = fake.display;
+    fakes::FakeWindowSystem &windowSystem = fake.windowSystem;
+    fakes::FakeKeySender &keySender = fake.keySender;
 
     std::unique_ptr<frmMain> window;
     fakes::FakePlayer *player = nullptr; // owned by the window
