@@ -1,6 +1,8 @@
 #include "input/FocusControls.h"
 #include "shell/frmMain.h"
 
+#include <QApplication>
+
 bool frmMain::IsScreenSaverActive()
 {
     // A failed query reads as "not active".
@@ -15,9 +17,13 @@ bool frmMain::SetScreenSaverActive(bool active)
 void frmMain::tmrDisableSleep_Timer()
 {
     // While the game is the active application, a space and a Backspace are typed into the
-    // focused window, which also tells the system that the user is not idle.
+    // game's window, which also tells the system that the user is not idle.
     if (!FocusControls::AppActive)
         return;
+    // Never into another window of ours: a report waiting to be read, or any modal box,
+    // would take the keys (a space presses its button).
+    if (QApplication::activeModalWidget() || QApplication::activeWindow() != this)
+        return;
     if (services_.keySender)
-        services_.keySender->SendSpaceAndBackspace();
+        services_.keySender->SendSpaceAndBackspace(this);
 }

@@ -100,12 +100,14 @@ public:
     virtual void MoveTo(QWidget *window, int x, int y) = 0;
 };
 
-// Typing keys into the focused window as if the user had typed them; also resets the
-// system's idle time. True when the keys were delivered.
+// Typing keys as if the user had typed them; also resets the system's idle time.
 class KeySender {
 public:
     virtual ~KeySender() = default;
-    virtual bool SendSpaceAndBackspace() = 0;
+    // Types a space and a Backspace into `window`, and only there: nothing is typed unless
+    // the window is the window manager's active window and holds the keyboard focus, and
+    // no other client has taken the keyboard. True when the keys were delivered.
+    virtual bool SendSpaceAndBackspace(QWidget *window) = 0;
 };
 
 // All services the window is given at creation.

@@ -200,7 +200,11 @@ struct FakeUrlOpener : Logged, platform::UrlOpener {
 
 struct FakeKeySender : Logged, platform::KeySender {
     using Logged::Logged;
-    bool SendSpaceAndBackspace() override { return log.add("keys.SpaceAndBackspace"), true; }
+    bool SendSpaceAndBackspace(QWidget *window) override
+    {
+        return log.add("keys.SpaceAndBackspace"), windows << window, true;
+    }
+    QList<QWidget *> windows; // where the keys were typed
 };
 
 // The primary display: a current mode that EnumCurrent reads and that ChangeTemporarily

@@ -493,20 +493,37 @@ TEST_F(InputTest, KeepAwakeTypesOnlyWhileTheGameIsActive)
     EXPECT_TRUE(timer.isActive());
     EXPECT_FALSE(timer.isSingleShot());
 
+    // Another window of ours: a report waiting to be read, or a modal box.
+    QWidget report;
+    report.setWindowTitle("report");
+    QWidget modal;
+    modal.setWindowModality(Qt::ApplicationModal);
+    const auto activate = [](QWidget *w) {
+        w->show();
+        QApplication::setActiveWindow(w);
+    };
     const std::vector<std::tuple<const char *, std::function<void()>, bool>> steps = {
         {"before the main filter", [] {}, false},
-        {"started", [&] { window->Form_Load(); }, true},
+        {"started", [&] { window->Form_Load(), activate(window.get()); }, true},
         {"deactivated", [] { application(QEvent::ApplicationDeactivate); }, false},
         {"restored while inactive", [&] { window->SetWindowState(0); }, false},
-        {"activated", [] { application(QEvent::ApplicationActivate); }, true},
+        {"activated", [&] { application(QEvent::ApplicationActivate); }, true},
         {"window mode", [&] { window->GoWindowMode(false); }, true},
+        {"a report of ours is active", [&] { activate(&report); }, false},
+        {"the game is active again", [&] { activate(window.get()); }, true},
+        {"a modal box of ours is open", [&] { activate(&modal), activate(window.get()); }, false},
+        {"the modal box is closed", [&] { modal.hide(), activate(window.get()); }, true},
         {"focus lost in window mode", [&] { window->FocusLossSteps(); }, false},
     };
     for (const auto &[label, step, types] : steps) {
         step();
         log.clear();
+        keySender.windows.clear();
         ASSERT_TRUE(QMetaObject::invokeMethod(&timer, "timeout", Qt::DirectConnection));
         EXPECT_EQ(log.events, types ? QStringList{Keys} : QStringList{}) << label;
+        // Typed into the game's window, never anywhere else.
+        EXPECT_EQ(keySender.windows, types ? QList<QWidget *>{window.get()} : QList<QWidget *>{})
+            << label;
     }
 }
 
