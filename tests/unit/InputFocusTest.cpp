@@ -458,7 +458,7 @@ TEST_P(ScreenSaverTest, OffInFullScreenOnInWindowModeOnLinksAndAtTheEnd)
         {"full screen", [&] { window->GoFullScreen(); }, false},
         {"strategy guide", [&] { window->OpenBrowserForStrategy("x"); }, true},
         {"full screen", [&] { window->GoFullScreen(); }, false},
-        {"focus lost", [&] { application(QEvent::ApplicationDeactivate); }, false},
+        {"focus lost", [&] { application(QEvent::ApplicationDeactivate); }, true},
         {"focus back", [&] { window->SetWindowState(0); }, false},
         {"quit", [&] { emit player->FSCommand("quit", ""); }, true},
     };
