@@ -3,6 +3,12 @@
 
 #include <QApplication>
 
+namespace {
+
+const QString InhibitReason = QStringLiteral("Playing in full screen");
+
+} // namespace
+
 bool frmMain::IsScreenSaverActive()
 {
     // A failed query reads as "not active".
@@ -11,7 +17,16 @@ bool frmMain::IsScreenSaverActive()
 
 bool frmMain::SetScreenSaverActive(bool active)
 {
-    return services_.screenSaver && services_.screenSaver->SetActive(active);
+    const bool accepted = services_.screenSaver && services_.screenSaver->SetActive(active);
+    // The desktops' own idle handling (GNOME, KDE, XFCE, Wayland sessions) does not read the
+    // X server's timeout: an inhibit on the session bus follows the same switch.
+    if (services_.screenSaverInhibit) {
+        if (active)
+            services_.screenSaverInhibit->Release();
+        else
+            services_.screenSaverInhibit->Hold(InhibitReason);
+    }
+    return accepted;
 }
 
 void frmMain::tmrDisableSleep_Timer()

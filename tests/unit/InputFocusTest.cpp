@@ -465,11 +465,41 @@ TEST_P(ScreenSaverTest, OffInFullScreenOnInWindowModeOnLinksAndAtTheEnd)
     for (const auto &[label, step, onWhenWasActive] : steps) {
         step();
         EXPECT_EQ(screenSaver.active, wasActive && onWhenWasActive) << label;
+        // The desktop's own screen saver is held off exactly while the X one is off.
+        EXPECT_EQ(inhibit.held, wasActive && !onWhenWasActive) << label;
     }
     EXPECT_EQ(process.ends, 1);
     if (!wasActive) {
         EXPECT_EQ(log.count("screensaver.SetActive"), 0) << log.dump();
+        EXPECT_EQ(log.count("inhibit.Hold") + log.count("inhibit.Release"), 0) << log.dump();
     }
+}
+
+TEST_F(InputTest, FocusLossGivesTheScreenSaverBackBeforeMinimisingAndTheEndFlushesTheRelease)
+{
+    screenSaver.active = true;
+    startWithInput();
+    EXPECT_TRUE(inhibit.held);
+    QMap<QString, bool> minimisedAt;
+    log.tap = [&](const QString &e) { minimisedAt[e] = window->isMinimized(); };
+    application(QEvent::ApplicationDeactivate);
+    log.tap = nullptr;
+    EXPECT_TRUE(InOrder(log, {LostFocus, ModeText(1920, 1080, 32, 60),
+                              "screensaver.SetActive true", "inhibit.Release"}));
+    EXPECT_EQ(minimisedAt.value("inhibit.Release", true), false);
+    expectSuspended();
+    // The movie hears nothing new about the screen saver.
+    EXPECT_EQ(log.starting("player.call"), QStringList{LostFocus});
+
+    log.clear();
+    window->SetWindowState(0);
+    EXPECT_TRUE(InOrder(log, {ModeText(800, 600, 32, 60), "screensaver.SetActive false",
+                              "inhibit.Hold Playing in full screen", Marker(true)}));
+    log.clear();
+    emit player->FSCommand("quit", "");
+    EXPECT_EQ(log.events.mid(log.events.size() - 4),
+              QStringList({"screensaver.SetActive true", "inhibit.Release", "inhibit.Flush",
+                           "process.EndNow"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(AtStart, ScreenSaverTest, ::testing::Bool(),
