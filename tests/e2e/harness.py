@@ -37,8 +37,39 @@ def wait_for(condition, timeout=20.0, interval=0.05, what="condition"):
         time.sleep(interval)
 
 
+class SessionBus:
+    """A private D-Bus session bus (dbus-daemon with a configuration of its own and no service
+    files, so nothing is started on demand). Without one, every X client that asks for the
+    session bus would have libdbus start a bus for the display, which outlives the test."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="lf-bus-")
+        config = os.path.join(self.dir, "bus.conf")
+        with open(config, "w") as f:
+            f.write('<busconfig><type>session</type><listen>unix:dir=%s</listen>'
+                    '<auth>EXTERNAL</auth><policy context="default">'
+                    '<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>'
+                    '<allow own="*"/></policy></busconfig>'
+                    % self.dir)
+        self.proc = subprocess.Popen(
+            ["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, start_new_session=True)
+        self.address = self.proc.stdout.readline().strip()
+        if not self.address:
+            self.close()
+            raise RuntimeError("dbus-daemon did not start")
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(5)
+        self.proc.stdout.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
 class Display:
-    """A private X server (Xvfb -noreset) with openbox, given a desktop mode with real timings."""
+    """A private X server (Xvfb -noreset) with openbox, given a desktop mode with real timings,
+    and a private session bus."""
 
     def __init__(self, width=1920, height=1080, window_manager=True):
         self.width, self.height = width, height
@@ -60,7 +91,8 @@ class Display:
             self.xvfb.kill()
             raise RuntimeError("Xvfb did not start")
         self.name = ":" + number.decode().strip()
-        self.env = dict(os.environ, DISPLAY=self.name)
+        self.bus = SessionBus()
+        self.env = dict(os.environ, DISPLAY=self.name, DBUS_SESSION_BUS_ADDRESS=self.bus.address)
         self.env.pop("WAYLAND_DISPLAY", None)
         mode = DESKTOP_MODES.get((width, height))
         if mode:
@@ -135,6 +167,7 @@ class Display:
                 except subprocess.TimeoutExpired:
                     proc.kill()
                     proc.wait(5)
+        self.bus.close()
 
 
 class Host:
@@ -286,8 +319,8 @@ class HostTestCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        if not shutil.which("Xvfb") or not shutil.which("openbox"):
-            raise unittest.SkipTest("Xvfb and openbox are needed")
+        if not all(shutil.which(p) for p in ("Xvfb", "openbox", "dbus-daemon")):
+            raise unittest.SkipTest("Xvfb, openbox and dbus-daemon are needed")
         cls.display = Display(*cls.display_size)
 
     @classmethod
