@@ -13,6 +13,8 @@ packages=(
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   python3 procps fonts-dejavu-core desktop-file-utils appstream
   pulseaudio pulseaudio-utils
+  # the tests' private session bus (dbus-daemon) and asking it (dbus-send)
+  dbus-daemon dbus-bin
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -200,7 +200,19 @@ struct FakeUrlOpener : Logged, platform::UrlOpener {
 
 struct FakeKeySender : Logged, platform::KeySender {
     using Logged::Logged;
-    bool SendSpaceAndBackspace() override { return log.add("keys.SpaceAndBackspace"), true; }
+    bool SendSpaceAndBackspace(QWidget *window) override
+    {
+        return log.add("keys.SpaceAndBackspace"), windows << window, true;
+    }
+    QList<QWidget *> windows; // where the keys were typed
+};
+
+struct FakeScreenSaverInhibit : Logged, platform::ScreenSaverInhibit {
+    using Logged::Logged;
+    void Hold(const QString &reason) override { log.add("inhibit.Hold " + reason), held = true; }
+    void Release() override { log.add("inhibit.Release"), held = false; }
+    void Flush(int) override { log.add("inhibit.Flush"); }
+    bool held = false;
 };
 
 // The primary display: a current mode that EnumCurrent reads and that ChangeTemporarily
@@ -272,7 +284,7 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
 struct FakeServices {
     explicit FakeServices(EventLog &log)
         : lock(log), ui(log), process(log), screenSaver(log), urlOpener(log), display(log),
-          windowSystem(log), keySender(log)
+          windowSystem(log), keySender(log), inhibit(log)
     {
         display.setDesktop(1920, 1080, 32, 60);
     }
@@ -286,7 +298,8 @@ struct FakeServices {
                 .urlOpener = &urlOpener,
                 .displayModes = &display,
                 .windowSystem = &windowSystem,
-                .keySender = &keySender};
+                .keySender = &keySender,
+                .screenSaverInhibit = &inhibit};
     }
 
     FakeInstanceLock lock;
@@ -297,6 +310,7 @@ struct FakeServices {
     FakeDisplayModes display;
     FakeWindowSystem windowSystem;
     FakeKeySender keySender;
+    FakeScreenSaverInhibit inhibit;
 };
 
 // The module state (settings, focus flags, display modes, player filter) is global: back to
