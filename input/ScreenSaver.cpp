@@ -6,13 +6,22 @@
 namespace {
 
 const QString InhibitReason = QStringLiteral("Playing in full screen");
+// A healthy session bus answers in a few milliseconds; one that does not answer must not
+// hold up the start for long.
+constexpr int DesktopQueryTimeoutMs = 1000;
 
 } // namespace
 
 bool frmMain::IsScreenSaverActive()
 {
+    // The system's screen saver is the X server's (a timeout) or the desktop's own idle
+    // service: GNOME's and XFCE's set the X timeout to 0 and blank and lock by themselves,
+    // so the X timeout alone would read "not active" on exactly the desktops that lock.
     // A failed query reads as "not active".
-    return services_.screenSaver && services_.screenSaver->IsActive();
+    if (services_.screenSaver && services_.screenSaver->IsActive())
+        return true;
+    return services_.screenSaverInhibit &&
+           services_.screenSaverInhibit->DesktopScreenSaverRuns(DesktopQueryTimeoutMs);
 }
 
 bool frmMain::SetScreenSaverActive(bool active)

@@ -9,6 +9,7 @@
 #include <QSemaphore>
 #include <QThread>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -84,6 +85,24 @@ public:
             inhibit(reason);
         else
             uninhibit();
+    }
+
+    // Whether the service has an owner on the bus (a desktop screen saver runs).
+    bool serviceHasOwner()
+    {
+        if (!connect())
+            return false;
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameHasOwner"));
+        message.setArguments({Service});
+        const QDBusMessage reply =
+            QDBusConnection(connectionName_).call(message, QDBus::Block, replyTimeoutMs_);
+        const bool owned = reply.type() == QDBusMessage::ReplyMessage &&
+                           reply.arguments().size() == 1 && reply.arguments().constFirst().toBool();
+        if (!owned)
+            fail(QStringLiteral("no desktop screen saver owns %1 on the session bus").arg(Service));
+        return owned;
     }
 
 private:
@@ -213,6 +232,25 @@ void DBusScreenSaverInhibit::Flush(int timeoutMs)
     auto done = std::make_shared<QSemaphore>();
     QMetaObject::invokeMethod(worker_, [done] { done->release(); }, Qt::QueuedConnection);
     done->tryAcquire(1, timeoutMs);
+}
+
+bool DBusScreenSaverInhibit::DesktopScreenSaverRuns(int timeoutMs)
+{
+    // Asked on the worker's thread like every bus call; an answer that comes too late is
+    // dropped with the shared state it fills.
+    struct Answer {
+        QSemaphore done;
+        std::atomic<bool> owned{false};
+    };
+    auto answer = std::make_shared<Answer>();
+    QMetaObject::invokeMethod(
+        worker_,
+        [w = worker_, answer] {
+            answer->owned = w->serviceHasOwner();
+            answer->done.release();
+        },
+        Qt::QueuedConnection);
+    return answer->done.tryAcquire(1, timeoutMs) && answer->owned;
 }
 
 } // namespace platform

@@ -29,6 +29,7 @@ public:
     void Hold(const QString &reason) override;
     void Release() override;
     void Flush(int timeoutMs) override;
+    bool DesktopScreenSaverRuns(int timeoutMs) override;
 
 private:
     class Worker;

@@ -61,6 +61,9 @@ public:
     // Waits, at most timeoutMs, until what was asked so far has reached the desktop: the end
     // of the program would cut it off.
     virtual void Flush(int timeoutMs) = 0;
+    // True when a desktop screen saver owns the service on the session bus and says so
+    // within timeoutMs; false without a bus, without an owner or without an answer in time.
+    virtual bool DesktopScreenSaverRuns(int timeoutMs) = 0;
 };
 
 // Asking the desktop to open an address in the user's browser.

@@ -112,3 +112,18 @@ class InhibitTest(HostTestCase):
         self.assertEqual(self.display.dialogs(), [])
         self.assertEqual(self.display.screensaver_timeout(), 0)
         self.assertEqual([c for c in host.commands() if c["outcome"] != "ok"], [])
+
+    def test_a_desktop_whose_idle_service_set_the_x_timeout_to_0_is_held_off_too(self):
+        # GNOME's and XFCE's idle services leave the X screen saver off and blank by
+        # themselves: the inhibit follows the modes; the X timeout stays as the user had it.
+        self.display.run("xset", "s", "off", check=True)
+        self.start_service()
+        host = self.make_host(config=probe_script(
+            ("send", "game_fullscrn", "false"), ("wait", "SwitchFullscreenMarker")))
+        proc = host.start()
+        host.wait_ready()
+        host.wait_command("probe_done", timeout=60)
+        self.wait_inhibitors([], "the inhibit given back in window mode")
+        self.assertEqual(self.ask("Calls"), ["Inhibit Lanternfall|%s = 1" % REASON, "UnInhibit 1"])
+        self.assertEqual(self.display.screensaver_timeout(), 0)
+        self.assertNotIn("not held off", host.stderr_of(proc))

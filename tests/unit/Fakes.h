@@ -212,7 +212,9 @@ struct FakeScreenSaverInhibit : Logged, platform::ScreenSaverInhibit {
     void Hold(const QString &reason) override { log.add("inhibit.Hold " + reason), held = true; }
     void Release() override { log.add("inhibit.Release"), held = false; }
     void Flush(int) override { log.add("inhibit.Flush"); }
+    bool DesktopScreenSaverRuns(int) override { return desktopRuns; }
     bool held = false;
+    bool desktopRuns = false;
 };
 
 // The primary display: a current mode that EnumCurrent reads and that ChangeTemporarily

@@ -86,6 +86,18 @@ protected:
         ASSERT_TRUE(service_.waitForReadyRead(10000)) << service_.readAllStandardError().data();
         ASSERT_EQ(service_.readLine().trimmed(), "ready");
     }
+    // The session bus is a socket that takes connections and never says a word.
+    void listenMute()
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = dir_.filePath("mute").toUtf8();
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_EQ(::bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(listener_, 8), 0);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + path);
+    }
     void makeInhibit(int replyTimeoutMs = 10000)
     {
         inhibit_ = std::make_unique<platform::DBusScreenSaverInhibit>(
@@ -130,15 +142,7 @@ TEST_P(InhibitFailure, IsNotedOnceAndNeverHoldsUpTheCaller)
     } else if (c.kind == FailureCase::NothingListens) {
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.filePath("none").toUtf8());
     } else if (c.kind == FailureCase::BusNeverAnswers) {
-        // A socket that takes connections and never says a word.
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray path = dir_.filePath("mute").toUtf8();
-        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
-        listener_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        ASSERT_EQ(::bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        ASSERT_EQ(::listen(listener_, 8), 0);
-        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + path);
+        listenMute();
     } else {
         startBus();
         if (c.kind == FailureCase::ServiceHangs)
@@ -166,6 +170,24 @@ TEST_P(InhibitFailure, IsNotedOnceAndNeverHoldsUpTheCaller)
     ASSERT_EQ(notes().size(), 1) << notes().join("\n").toStdString();
     EXPECT_TRUE(notes()[0].contains(QLatin1String(c.noted))) << notes()[0].toStdString();
     EXPECT_TRUE(notes()[0].endsWith("the desktop's own screen saver is not held off"));
+}
+
+TEST_F(ScreenSaverInhibitTest, TellsWhetherADesktopScreenSaverRunsWithinItsBound)
+{
+    startBus();
+    makeInhibit();
+    EXPECT_FALSE(inhibit_->DesktopScreenSaverRuns(5000)) << "no service owns the name yet";
+    startService();
+    EXPECT_TRUE(inhibit_->DesktopScreenSaverRuns(5000));
+
+    // A bus that never answers: "no" at the bound, not a start that hangs.
+    listenMute();
+    makeInhibit();
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(inhibit_->DesktopScreenSaverRuns(300));
+    EXPECT_LT(timer.elapsed(), 2000);
+    ::close(std::exchange(listener_, -1)); // lets the stuck connection attempt end
 }
 
 INSTANTIATE_TEST_SUITE_P(
