@@ -12,6 +12,7 @@ packages=(
   haxe nodejs npm
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   python3 procps fonts-dejavu-core desktop-file-utils appstream
+  dpkg-dev lintian file   # the Debian package (scripts/package.sh) and its test
 )
 missing=()
 for p in "${packages[@]}"; do
