@@ -15,6 +15,7 @@ packages=(
   pulseaudio pulseaudio-utils
   # the tests' private session bus (dbus-daemon) and asking it (dbus-send)
   dbus-daemon dbus-bin
+  dpkg-dev lintian file   # the Debian package (scripts/package.sh) and its test
 )
 missing=()
 for p in "${packages[@]}"; do
