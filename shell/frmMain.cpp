@@ -2,6 +2,7 @@
 
 #include "bridge/core/HostError.h"
 #include "bridge/core/ProtocolTrace.h"
+#include "bridge/core/SaveFiles.h"
 #include "display/modChangeRes.h"
 #include "shell/GameSettings.h"
 #include "shell/HostPaths.h"
@@ -58,6 +59,11 @@ void frmMain::Report(const QString &what)
 {
     if (services_.ui)
         services_.ui->ReportError(what);
+}
+
+void frmMain::Note(const QString &what)
+{
+    std::fprintf(stderr, "lanternfall: %s\n", qPrintable(what));
 }
 
 void frmMain::Form_Load()
@@ -123,8 +129,10 @@ void frmMain::Form_Load()
     }
 
     // 11. Create the save folder with every missing folder above it. Its result is not
-    //     examined: the save commands report their own failures.
+    //     examined: the save commands report their own failures. Temporary files that
+    //     saves cut short by a crash left there go (only those; this is the one copy).
     QDir().mkpath(SavePath_);
+    SaveFiles::RemoveLeftoverTempFiles(SavePath_);
 
     // 12. The window's outer size: the stage.
     SetOuterWidth(GameWidth);

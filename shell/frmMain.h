@@ -115,6 +115,8 @@ private:
     void tmrDisableSleep_Timer();
     void OpenExternalLink(const QUrl &url);
     void Report(const QString &what);
+    // A note for whoever reads the program's output (stderr); the user is not disturbed.
+    static void Note(const QString &what);
     // Ends the process at once (a fake process returns; then nothing more is done).
     void EndProcess();
 
