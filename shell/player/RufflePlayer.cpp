@@ -5,6 +5,7 @@
 #include "bridge/core/ProtocolTrace.h"
 #include "shell/player/AppScheme.h"
 #include "shell/player/PageBridge.h"
+#include "shell/player/PlayerPage.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -17,66 +18,6 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
-
-// A page that never navigates away from our own scheme. Links and new windows the movie
-// asks for are handed out as external link requests instead.
-class PlayerPage : public QWebEnginePage {
-    Q_OBJECT
-public:
-    PlayerPage(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent) {}
-
-signals:
-    void externalLink(const QUrl &url);
-
-protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
-    {
-        if (url.scheme() == QLatin1String(AppScheme::Name) && url.host() == u"app" &&
-            url.path() == u"/index.html" && isMainFrame &&
-            (type == NavigationTypeTyped || type == NavigationTypeReload))
-            return true;
-        // Only the page itself leaves for the browser; a frame inside it loads nothing.
-        if (url.scheme() != QLatin1String(AppScheme::Name) && isMainFrame)
-            emit externalLink(url);
-        return false;
-    }
-
-    QWebEnginePage *createWindow(WebWindowType) override
-    {
-        // window.open(): a throw-away page catches the address of its first navigation.
-        return new LinkCatcher(profile(), this);
-    }
-
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
-                                  int line, const QString &source) override
-    {
-        if (level == ErrorMessageLevel || qEnvironmentVariableIsSet("LANTERNFALL_PAGE_LOG"))
-            qInfo("player page: %s (%s:%d)", qPrintable(message), qPrintable(source), line);
-    }
-
-private:
-    class LinkCatcher : public QWebEnginePage {
-    public:
-        LinkCatcher(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent)
-        {
-        }
-
-    protected:
-        bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
-        {
-            if (!done_) {
-                done_ = true;
-                if (auto *owner = qobject_cast<PlayerPage *>(parent()))
-                    emit owner->externalLink(url);
-                deleteLater();
-            }
-            return false;
-        }
-
-    private:
-        bool done_ = false;
-    };
-};
 
 static void InitPageResources()
 {
@@ -324,5 +265,3 @@ QString RufflePlayer::deliver(const QString &request)
     trace("ok");
     return answer.mid(3);
 }
-
-#include "RufflePlayer.moc"
