@@ -4,6 +4,7 @@
 #include "bridge/core/ProtocolTrace.h"
 #include "bridge/core/SaveFiles.h"
 #include "display/modChangeRes.h"
+#include "input/FocusControls.h"
 #include "shell/GameSettings.h"
 #include "shell/HostPaths.h"
 #include "shell/player/MoviePlayer.h"
@@ -39,12 +40,13 @@ frmMain::frmMain(const PlayerFactory &createPlayer, Context context, QWidget *pa
     flashPlayer_ = createPlayer(this);
     connect(flashPlayer_, &MoviePlayer::FSCommand, this, &frmMain::flashPlayer_FSCommand);
     connect(flashPlayer_, &MoviePlayer::failure, this, &frmMain::Report);
+    connect(flashPlayer_, &MoviePlayer::startFailed, this, &frmMain::StartFailed);
     connect(flashPlayer_, &MoviePlayer::externalLinkRequested, this, &frmMain::OpenExternalLink);
 }
 
 frmMain::~frmMain() = default;
 
-void frmMain::EndProcess()
+void frmMain::EndProcess(int exitCode)
 {
     ended_ = true;
     // What was asked of the desktop's screen saver reaches it before the process ends (a
@@ -52,7 +54,7 @@ void frmMain::EndProcess()
     // process's bus connection anyway).
     if (services_.screenSaverInhibit)
         services_.screenSaverInhibit->Flush(500);
-    services_.process->EndNow(0);
+    services_.process->EndNow(exitCode);
 }
 
 void frmMain::Report(const QString &what)
@@ -179,3 +181,18 @@ void frmMain::closeEvent(QCloseEvent *event)
     }
 }
 
+void frmMain::StartFailed(const QString &message)
+{
+    // The game never ran. The desktop's mode and screen saver come back before the user
+    // reads why; the window goes, and nothing else runs meanwhile (no focus step with its
+    // call into the movie, no return to full screen). Then the program ends.
+    ended_ = true;
+    FocusControls::ReturnToFullScreen = false;
+    GoWindowMode(true);
+    if (ScreenSaverWasActive_)
+        SetScreenSaverActive(true);
+    hide();
+    if (services_.ui)
+        services_.ui->ShowMessage(QStringLiteral("Lanternfall"), message);
+    EndProcess(1);
+}

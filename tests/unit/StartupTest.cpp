@@ -2,6 +2,8 @@
 // link-info file, the save folder, the portrait refusal, and the close request.
 #include "WindowTestFixture.h"
 
+#include <QApplication>
+
 using fakes::InOrder;
 using fakes::Marker;
 using fakes::ModeText;
@@ -221,6 +223,34 @@ TEST(SaveFolderPath, NeverAtTheRootWhenNothingIsSet)
 }
 
 // --- The close request --------------------------------------------------------------------
+
+TEST_F(StartupTest, AMovieThatCannotStartGivesTheDesktopBackTellsWhyAndEnds)
+{
+    screenSaver.active = true;
+    start();
+    ASSERT_EQ(display.size(), QSize(800, 600));
+    ASSERT_FALSE(screenSaver.active);
+    const QString why = "The movie \"/x/morrow.swf\" is not a Flash movie or is damaged: "
+                        "the file is empty.";
+    emit player->startFailed(why);
+
+    EXPECT_EQ(log.events, (QStringList{fakes::ModeText(1920, 1080, 32, 60),
+                                       "screensaver.SetActive true", "inhibit.Release",
+                                       "ui.ShowMessage Lanternfall|" + why, "inhibit.Flush",
+                                       "process.EndNow"}))
+        << log.dump();
+    EXPECT_EQ(process.exitCode, 1);
+    EXPECT_FALSE(window->isVisible());
+    // The program is ending: a change of focus does nothing any more (no call into the
+    // movie, no return to full screen).
+    log.clear();
+    QEvent deactivate(QEvent::ApplicationDeactivate);
+    QApplication::sendEvent(qApp, &deactivate);
+    QEvent activate(QEvent::ApplicationActivate);
+    QApplication::sendEvent(qApp, &activate);
+    EXPECT_TRUE(log.events.isEmpty()) << log.dump();
+    EXPECT_TRUE(ui.errors.isEmpty());
+}
 
 TEST_F(StartupTest, CloseIsHandedToTheMovieAndTheWindowStays)
 {
