@@ -59,6 +59,7 @@ int main(int argc, char **argv)
     const QString ruffleDir = context.programFolder + QStringLiteral("/ruffle");
     frmMain window([&ruffleDir](QWidget *parent) { return new RufflePlayer(ruffleDir, parent); },
                    context);
+    EngineSetup::Started();
     // SIGTERM, SIGINT and SIGHUP end the program at once, like a kill; the guardian then
     // gives the desktop back. Installed after the web engine has set up its own handlers.
     platform::Watchdog::InstallSignalHandlers();

@@ -6,12 +6,15 @@
 #include <QCoreApplication>
 #include <QList>
 #include <unistd.h>
+#include <utility>
 
 namespace EngineSetup {
 
 namespace {
 
 bool softwarePath = false;
+constexpr char kMallocThreshold[] = "MALLOC_MMAP_THRESHOLD_";
+bool mallocThresholdSet = false;
 
 // True when a switch of that name (the part before "=") is among the given ones.
 bool HasSwitch(const QList<QByteArray> &given, const QByteArray &name)
@@ -87,7 +90,24 @@ void Prepare()
     }
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
             ChromiumFlags(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), conditions));
+    // The engine's processes, which inherit this environment: glibc raises its thresholds
+    // for mmap and for giving memory back after a large buffer is freed (up to 32 and
+    // 64 MiB), and the page process then keeps tens of MiB of freed heap (the player's
+    // 14 MB WebAssembly passes through several buffers at start). A fixed threshold keeps
+    // the default trimming: measured about 40 MiB less in the page process, and no more
+    // page faults while the movie plays.
+    if (qEnvironmentVariableIsEmpty(kMallocThreshold)) {
+        qputenv(kMallocThreshold, "16777216");
+        mallocThresholdSet = true;
+    }
     AppScheme::Register();
+}
+
+void Started()
+{
+    // Programs started later (the web browser for a link) keep their own defaults.
+    if (std::exchange(mallocThresholdSet, false))
+        qunsetenv(kMallocThreshold);
 }
 
 bool SoftwarePath()

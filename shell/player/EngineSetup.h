@@ -25,6 +25,10 @@ bool IsSoftwareRenderer(const QByteArray &rendererName);
 // thread (the OpenGL probe forks).
 void Prepare();
 
+// Call once the engine has started its processes (the player exists): what Prepare() set
+// only for them is taken out of the environment again.
+void Started();
+
 // The rendering path Prepare() chose: true for the software path.
 bool SoftwarePath();
 
