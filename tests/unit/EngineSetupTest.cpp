@@ -1,4 +1,5 @@
 // The web engine's switches and the choice of the rendering path.
+#include "platform/OpenGLProbe.h"
 #include "shell/player/EngineSetup.h"
 
 #include <QList>
@@ -44,6 +45,20 @@ TEST(EngineSetup, SoftwareRenderersAreRecognised)
     EXPECT_TRUE(EngineSetup::IsSoftwareRenderer(""));
     EXPECT_FALSE(EngineSetup::IsSoftwareRenderer("Mesa Intel(R) UHD Graphics 620 (KBL GT2)"));
     EXPECT_FALSE(EngineSetup::IsSoftwareRenderer("NVIDIA GeForce GTX 1060/PCIe/SSE2"));
+}
+
+TEST(EngineSetup, NoDisplayMeansNoUsableOpenGLAtOnce)
+{
+    // The probe's child cannot open the display: an answer (empty), not a wait.
+    const QByteArray display = qgetenv("DISPLAY");
+    qputenv("DISPLAY", ":65000");
+    const std::optional<QByteArray> renderer = platform::OpenGLProbe::RendererName(20000);
+    if (display.isNull())
+        qunsetenv("DISPLAY");
+    else
+        qputenv("DISPLAY", display);
+    ASSERT_TRUE(renderer.has_value());
+    EXPECT_TRUE(renderer->isEmpty());
 }
 
 } // namespace
