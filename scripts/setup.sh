@@ -7,12 +7,15 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake pkg-config git clang libclang-rt-14-dev
   qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libqt6webenginecore6-bin qt6-svg-dev
-  libgl-dev libglx-dev libopengl-dev libxrandr-dev libxtst-dev libxss-dev libx11-dev
+  libgl-dev libglx-dev libopengl-dev libxrandr-dev libxtst-dev libxss-dev libx11-dev zlib1g-dev
   libgtest-dev libgmock-dev
   haxe nodejs npm
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   python3 procps fonts-dejavu-core desktop-file-utils appstream
   pulseaudio pulseaudio-utils
+  # the tests' private session bus (dbus-daemon) and asking it (dbus-send)
+  dbus-daemon dbus-bin
+  dpkg-dev lintian file   # the Debian package (scripts/package.sh) and its test
 )
 missing=()
 for p in "${packages[@]}"; do

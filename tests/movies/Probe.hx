@@ -22,6 +22,12 @@ import flash.text.TextFormat;
  * Lines starting with "#" are comments. Escapes in arguments: \n \r \t \\ \u{HEX}.
  * A line it does not understand is reported with "probe_error"; the end of the
  * script with "probe_done".
+ *
+ * Built with one of these defines it registers its functions late, as a movie with a
+ * preloader does, and tells each registration with "probe_registered" NAME:
+ *   -D probe_register_after=MS       all of them MS milliseconds after it started
+ *   -D probe_register_per_frames=N   one every N frames, in the order of CALLBACKS
+ *   -D probe_never_register=NAME     all but NAME (at once, as without a define)
  */
 class Probe extends Sprite {
 	static var CALLBACKS = [
@@ -51,12 +57,44 @@ class Probe extends Sprite {
 
 	function new() {
 		super();
-		for (name in CALLBACKS)
-			register(name);
+		registerCallbacks();
 		buildScreen();
 		watchInput();
 		send("probe_hello", "");
 		send("ReadConfigData", "");
+	}
+
+	function registerCallbacks() {
+		var never = haxe.macro.Compiler.getDefine("probe_never_register");
+		var names = [for (name in CALLBACKS) if (name != never) name];
+		var after = haxe.macro.Compiler.getDefine("probe_register_after");
+		var perFrames = haxe.macro.Compiler.getDefine("probe_register_per_frames");
+		if (after != null) {
+			haxe.Timer.delay(function() {
+				for (name in names)
+					registerLate(name);
+			}, Std.parseInt(after));
+		} else if (perFrames != null) {
+			var every = Std.parseInt(perFrames);
+			var frame = 0;
+			var onFrame:Dynamic->Void = null;
+			onFrame = function(_) {
+				if (++frame % every != 0)
+					return;
+				registerLate(names.shift());
+				if (names.length == 0)
+					removeEventListener(flash.events.Event.ENTER_FRAME, onFrame);
+			};
+			addEventListener(flash.events.Event.ENTER_FRAME, onFrame);
+		} else {
+			for (name in names)
+				register(name);
+		}
+	}
+
+	function registerLate(name:String) {
+		register(name);
+		send("probe_registered", name);
 	}
 
 	function register(name:String) {
