@@ -21,6 +21,13 @@ int main(int argc, char **argv)
 {
     if (const auto exitCode = HandleCommandLine(argc, argv))
         return *exitCode;
+    // One copy only. The lock is asked first, before anything that costs time (the guardian,
+    // the engine's rendering probe, the engine itself), so that a second copy ends at once and
+    // shows nothing; the window's start asks it again and gets the same answer.
+    QCoreApplication::setApplicationName(QStringLiteral("lanternfall"));
+    platform::FileInstanceLock instanceLock(platform::FileInstanceLock::DefaultPath());
+    if (instanceLock.AnotherCopyRuns())
+        return 0;
     // The guardian that gives the desktop its display mode and screen saver back however the
     // program ends; started while the process still has one thread and no X connection.
     platform::Watchdog::Start();
@@ -32,7 +39,6 @@ int main(int argc, char **argv)
     QApplication::setDesktopFileName(QStringLiteral("io.github.lanternfall.Lanternfall"));
     QApplication::setWindowIcon(LanternfallIcon());
 
-    platform::FileInstanceLock instanceLock(platform::FileInstanceLock::DefaultPath());
     platform::QtUserInterface ui;
     platform::ImmediateProcess process;
     platform::X11ScreenSaver screenSaver;
@@ -42,9 +48,8 @@ int main(int argc, char **argv)
     platform::X11DisplayModes displayModes;
     platform::X11WindowSystem windowSystem;
     // A run that ended without giving the desktop back (even its guardian gone) left a note;
-    // the first copy repairs it before it looks at the desktop's mode.
-    if (!instanceLock.AnotherCopyRuns())
-        platform::Watchdog::RepairAfterUncleanEnd();
+    // the one copy repairs it before it looks at the desktop's mode.
+    platform::Watchdog::RepairAfterUncleanEnd();
 
     frmMain::Context context;
     context.programFolder = HostPaths::ProgramFolder();
