@@ -4,6 +4,7 @@
 import http.server
 import json
 import os
+import sys
 import threading
 import time
 
@@ -75,7 +76,14 @@ class PageServer:
                 self.send_header("Content-Length", "0")
                 self.end_headers()
 
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        class Server(http.server.ThreadingHTTPServer):
+            def handle_error(self, request, client_address):
+                # Chromium ended while a request was open (each launch ends with a kill):
+                # expected, nothing to print. Anything else still shows.
+                if not isinstance(sys.exc_info()[1], ConnectionError):
+                    super().handle_error(request, client_address)
+
+        self.httpd = Server(("127.0.0.1", 0), Handler)
         self.httpd.daemon_threads = True
         self.url = "http://127.0.0.1:%d/index.html" % self.httpd.server_address[1]
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
