@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the benchmarks need besides what the project's own setup installs:
-# Debian's Chromium (the browser the host is compared with) and valgrind (profiling).
+# Debian's Chromium (the browser the host is compared with), and valgrind and perf
+# (profiling: see bench/README.md).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
-packages=(chromium valgrind xvfb openbox python3 findutils coreutils)
+packages=(chromium valgrind linux-perf xvfb openbox python3 findutils coreutils)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,9 +1,14 @@
 // The same movie with the same Ruffle files and the same player configuration as the
 // host's page, in a plain browser. Each fscommand is posted to the serving harness, which
-// takes the time it arrives; the page's own milestones are posted with it.
+// takes the time it arrives; the page's own milestones are posted with it. The harness may
+// name the movie in the address (index.html?movie=NAME), and may give a configuration text
+// (config=TEXT), with which the page answers "ReadConfigData" like the host.
 (function () {
   'use strict';
   const marks = {};
+  const params = new URLSearchParams(location.search);
+  const configText = params.get('config');
+  const movie = params.get('movie') || 'movie.swf';
   function mark(name) {
     if (!(name in marks)) marks[name] = performance.timeOrigin + performance.now();
   }
@@ -45,12 +50,16 @@
       mark('first_fscommand');
       sent++;
       post('/fscommand', { command: String(command), args: args == null ? '' : String(args),
-                           n: sent, marks: marks });
+                           n: sent, marks: marks, viewport: [innerWidth, innerHeight] });
+      if (configText !== null && String(command) === 'ReadConfigData') {
+        // Answered outside the movie's own command, as the host does.
+        setTimeout(function () { player.ConfigDataReadComplete(configText); }, 0);
+      }
       return true;
     });
     player.addEventListener('loadeddata', function () { mark('loadeddata'); });
     mark('load_called');
-    player.ruffle().load(Object.assign({ url: 'movie.swf' }, config)).catch(function (e) {
+    player.ruffle().load(Object.assign({ url: movie }, config)).catch(function (e) {
       post('/error', { error: String(e && e.message ? e.message : e) });
     });
   });

@@ -9,12 +9,21 @@
 // The movie's own timings are printed the same way. These show what Ruffle, and Ruffle
 // with a bare channel, cost in a round trip.
 //
+// With --ruffle and --mode playback, the page plays the playback movie with the
+// configuration text CONFIG and prints each of the movie's commands as a line
+// "event COMMAND ARGS" until it is ended: the movie in a bare Qt WebEngine view, the
+// engine set up as the host sets it up (EngineSetup), nothing else of the host.
+//
 //   bench_echo [--ruffle RUFFLE_DIR MOVIE --mode local|channel] [ROUNDS [WARMUP]]
+//   bench_echo --ruffle RUFFLE_DIR MOVIE --mode playback --config CONFIG
+#include "shell/player/EngineSetup.h"
+
 #include <QApplication>
 #include <QBuffer>
 #include <QFile>
 #include <QMap>
 #include <QTimer>
+#include <QUrlQuery>
 #include <QWebChannel>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -82,6 +91,11 @@ public slots:
     {
         page_->runJavaScript(QStringLiteral("answer('ConfigDataReadComplete', '%1')").arg(answer));
     }
+    void event(const QString &command, const QString &args)
+    {
+        std::printf("event %s %s\n", qPrintable(command), qPrintable(args));
+        std::fflush(stdout);
+    }
     void finish(const QString &text)
     {
         // The movie's result, "bench_result median=..;...;times=a,b,...", as the page's JSON.
@@ -107,7 +121,7 @@ private:
 
 int main(int argc, char **argv)
 {
-    QString ruffleDir, movie, mode;
+    QString ruffleDir, movie, mode, config;
     QList<QByteArray> positional;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg = argv[i];
@@ -116,20 +130,27 @@ int main(int argc, char **argv)
             movie = QString::fromLocal8Bit(argv[++i]);
         } else if (arg == "--mode" && i + 1 < argc) {
             mode = QString::fromLatin1(argv[++i]);
+        } else if (arg == "--config" && i + 1 < argc) {
+            config = QString::fromLocal8Bit(argv[++i]);
         } else {
             positional << arg;
         }
     }
     const QByteArray rounds = positional.size() > 0 ? positional[0] : QByteArray("1000");
     const QByteArray warmup = positional.size() > 1 ? positional[1] : QByteArray("20");
-    if (::geteuid() == 0) {
-        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-        if (!flags.contains("--no-sandbox"))
-            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-sandbox").trimmed());
+    if (mode == u"playback") {
+        // The engine set up exactly as the host sets it up: what is left is the engine.
+        EngineSetup::Prepare();
+    } else {
+        if (::geteuid() == 0) {
+            QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+            if (!flags.contains("--no-sandbox"))
+                qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-sandbox").trimmed());
+        }
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "xcb");
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QWebEngineUrlScheme scheme("echo");
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
     scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalAccessAllowed |
@@ -149,15 +170,22 @@ int main(int argc, char **argv)
     page->setWebChannel(&channel);
     view.resize(800, 600);
     view.show();
-    page->load(QUrl(QStringLiteral("echo://app/%1?rounds=%2&warmup=%3&mode=%4")
-                        .arg(ruffleDir.isEmpty() ? QStringLiteral("echo.html")
-                                                 : QStringLiteral("ruffle.html"),
-                             QString::fromLatin1(rounds), QString::fromLatin1(warmup), mode)));
-    // Never more than a minute.
-    QTimer::singleShot(60000, &app, [] {
-        std::fprintf(stderr, "bench_echo: no result within 60 s\n");
-        QApplication::exit(1);
-    });
+    QUrl url(QStringLiteral("echo://app/%1?rounds=%2&warmup=%3&mode=%4")
+                 .arg(ruffleDir.isEmpty() ? QStringLiteral("echo.html") : QStringLiteral("ruffle.html"),
+                      QString::fromLatin1(rounds), QString::fromLatin1(warmup), mode));
+    if (mode == u"playback") {
+        QUrlQuery query(url);
+        query.addQueryItem(QStringLiteral("config"), config);
+        url.setQuery(query);
+    }
+    page->load(url);
+    // Never more than a minute, except when playing until it is ended.
+    if (mode != u"playback") {
+        QTimer::singleShot(60000, &app, [] {
+            std::fprintf(stderr, "bench_echo: no result within 60 s\n");
+            QApplication::exit(1);
+        });
+    }
     const int status = app.exec();
     delete page;
     return status;

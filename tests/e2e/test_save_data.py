@@ -47,6 +47,14 @@ class SaveDataTest(HostTestCase):
         with open(os.path.join(host.save, "config.dat"), "rb") as f:
             self.assertEqual(f.read(), b"volume=3\r\n")
         self.assertEqual([c for c in host.commands() if c["outcome"] != "ok"], [])
+        # The game's data lives in the save folder alone: the web engine keeps nothing on
+        # disk (no cookies, local storage, IndexedDB, service workers or caches).
+        browser = ("QtWebEngine", "Local Storage", "IndexedDB", "Cookies", "Service Worker",
+                   "Session Storage", "Code Cache", "Cache_Data", "History", "Visited Links")
+        kept = [os.path.relpath(os.path.join(folder, name), host.home)
+                for folder, dirs, files in os.walk(host.home) for name in dirs + files
+                if any(word in name for word in browser)]
+        self.assertEqual(kept, [])
 
     def test_refused_names_and_missing_profiles_are_reported_and_touch_nothing(self):
         host = self.make_host(config=probe_script(

@@ -26,6 +26,19 @@ class StartupTest(HostTestCase):
         self.assertEqual(call["outcome"], "ok")
         self.assertEqual(host.commands("ReadHighScores")[0]["outcome"], "ok")
 
+    def test_software_opengl_stays_out_of_the_host_process(self):
+        # Xvfb offers only Mesa's software renderer: the host finds that out in a child
+        # process and plays through the software path, so the driver (with LLVM, about
+        # 15 MiB) is never loaded into the host itself.
+        host = self.make_host()
+        proc = host.start()
+        host.wait_ready()
+        with open("/proc/%d/maps" % proc.pid) as f:
+            drivers = {line.split()[-1] for line in f
+                       if any(name in line for name in ("_dri.so", "libLLVM", "libgallium"))}
+        self.assertEqual(drivers, set())
+        self.assertIsNone(proc.poll())
+
     def test_close_button_asks_the_movie_and_the_window_stays(self):
         host = self.make_host()
         host.start()
