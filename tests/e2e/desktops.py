@@ -1,0 +1,562 @@
+"""Real desktops for the end-to-end matrix, each on private servers: a window manager (and
+panel) on Xvfb, two outputs on Xorg with the dummy driver, or a Wayland compositor with
+Xwayland. A desktop is a harness.Display, so harness.Host runs on it unchanged.
+
+Every process a desktop starts carries a tag in its environment; close() ends them all,
+those that daemonised themselves (D-Bus services, Xwayland) included, and only those."""
+
+import ctypes
+import ctypes.util
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+import uuid
+
+from harness import DESKTOP_MODES, Display, idle_ms, wait_for
+
+TAG = "LF_DESKTOP_TAG"
+START_TIMEOUT = 30  # a desktop's own start-up, on a loaded machine
+
+
+def send_client_message(env, wid, message_type, data):
+    """Sends a 32-bit ClientMessage to the window on env's display; names in data are
+    interned as atoms."""
+    xlib = ctypes.CDLL(ctypes.util.find_library("X11"))
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    xlib.XInternAtom.restype = ctypes.c_ulong
+    xlib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+    xlib.XFlush.argtypes = xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                    ("l", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]  # XEvent's size
+
+    display = x_open(xlib, env)
+    try:
+        atom = lambda v: xlib.XInternAtom(display, v.encode(), 0) if isinstance(v, str) else v
+        event = ClientMessage(type=33, display=display, window=wid,  # 33: ClientMessage
+                              message_type=atom(message_type), format=32)
+        for i, value in enumerate(data):
+            event.l[i] = atom(value)
+        xlib.XSendEvent(display, wid, 0, 0, ctypes.byref(event))
+        xlib.XFlush(display)
+    finally:
+        xlib.XCloseDisplay(display)
+
+
+def x_open(xlib, env):
+    """An Xlib connection to env's display, with env's X authority."""
+    saved = os.environ.get("XAUTHORITY")
+    os.environ["XAUTHORITY"] = env.get("XAUTHORITY", "")
+    try:
+        display = xlib.XOpenDisplay(env["DISPLAY"].encode())
+    finally:
+        if saved is None:
+            del os.environ["XAUTHORITY"]
+        else:
+            os.environ["XAUTHORITY"] = saved
+    if not display:
+        raise AssertionError("cannot open the X display %s" % env["DISPLAY"])
+    return display
+
+
+def parse_cardinals(text):
+    return [int(v) for v in re.findall(r"-?\d+", text.split("=", 1)[1])] if "=" in text else []
+
+
+class Desktop(Display):
+    """Xvfb at 1920x1080 (a 60 Hz desktop mode) with openbox: the reference desktop."""
+
+    label = "openbox"
+    programs = ("Xvfb", "openbox")
+    size = (1920, 1080)
+    scale = 1.0        # the desktop's scale as Qt applies it to the host
+    wayland = False    # the host reaches the X server through Xwayland
+    host_env = {}
+
+    def __init__(self):
+        missing = [p for p in self.programs if not shutil.which(p)]
+        if missing:
+            raise unittest.SkipTest("%s: not installed: %s" % (self.label, " ".join(missing)))
+        self.root = tempfile.mkdtemp(prefix="lf-desktop-")
+        self.home = os.path.join(self.root, "home")
+        self.runtime = os.path.join(self.root, "run")
+        os.makedirs(os.path.join(self.home, ".config"))
+        os.makedirs(self.runtime, mode=0o700)
+        self.key = next((k for k, v in ALL.items() if v is type(self)), type(self).__name__)
+        self.tag = uuid.uuid4().hex
+        self.base_env = dict(os.environ, HOME=self.home, XDG_RUNTIME_DIR=self.runtime,
+                             NO_AT_BRIDGE="1", **{TAG: self.tag})
+        for key in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME",
+                    "XDG_DATA_HOME", "XDG_CACHE_HOME", "XAUTHORITY", "SESSION_MANAGER"):
+            self.base_env.pop(key, None)
+        self.procs, self.clients, self.wm, self.xvfb, self._idle = [], [], None, None, None
+        try:
+            self.start()
+        except BaseException:
+            self.close()
+            raise
+
+    # --- Start-up ------------------------------------------------------------------
+
+    def start(self):
+        self.start_xvfb()
+        self.start_wm(["openbox"])
+
+    def launch(self, args, env=None, log=None, **kwargs):
+        """A process of the desktop, in its own session, logging to a file in the root."""
+        out = open(os.path.join(self.root, (log or os.path.basename(args[0])) + ".log"), "ab")
+        proc = subprocess.Popen(args, env=env or self.env, stdout=kwargs.pop("stdout", out),
+                                stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                start_new_session=True, cwd=self.root, **kwargs)
+        out.close()
+        self.procs.append(proc)
+        return proc
+
+    def log(self, name):
+        try:
+            with open(os.path.join(self.root, name + ".log"), errors="replace") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    def use_display(self, name):
+        self.name = name
+        self.env = dict(self.base_env, DISPLAY=name)
+        wait_for(lambda: subprocess.run(["xdpyinfo"], env=self.env, capture_output=True,
+                                        timeout=20).returncode == 0,
+                 START_TIMEOUT, 0.1, what="the X server %s of %s" % (name, self.label))
+
+    def start_xvfb(self):
+        read_fd, write_fd = os.pipe()
+        self.xvfb = self.launch(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
+                                 "%dx%dx24" % self.size, "-noreset", "-nolisten", "tcp"],
+                                env=self.base_env, pass_fds=(write_fd,))
+        os.close(write_fd)
+        with os.fdopen(read_fd, "rb") as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise RuntimeError("Xvfb did not start: " + self.log("Xvfb"))
+        self.use_display(":" + number.decode())
+        name, timings = DESKTOP_MODES[self.size]
+        self.xrandr("--newmode", name, *timings.split())
+        self.xrandr("--addmode", "screen", name)
+        self.xrandr("--output", "screen", "--mode", name)
+
+    def start_dbus(self):
+        bus = self.launch(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                          stdout=subprocess.PIPE)
+        address = bus.stdout.readline().decode().strip()
+        if not address:
+            raise RuntimeError("dbus-daemon did not start: " + self.log("dbus-daemon"))
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+
+    def start_wm(self, args, ready=None):
+        self.wm = self.launch(args)
+        wait_for(lambda: self.wm.poll() is None and (ready or self.has_wm)(), START_TIMEOUT, 0.1,
+                 what="%s ready (log: %s)" % (self.label, self.log(os.path.basename(args[0]))[-400:]))
+
+    def has_wm(self):
+        return "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK")
+
+    def panel_reserved(self):
+        """The work area is smaller than the screen: a panel has reserved its strut."""
+        area = self.work_area()
+        return self.has_wm() and area is not None and area[2:] != self.screen_size()
+
+    # --- What the X server says ------------------------------------------------------
+
+    def outputs(self):
+        """The active outputs: name -> dict(x, y, w, h, rate, primary)."""
+        found = {}
+        current = None
+        for line in self.run("xrandr", "--query").splitlines():
+            m = re.match(r"(\S+) connected (primary )?(\d+)x(\d+)\+(\d+)\+(\d+)", line)
+            if m:
+                current = m.group(1)
+                found[current] = dict(w=int(m.group(3)), h=int(m.group(4)), x=int(m.group(5)),
+                                      y=int(m.group(6)), primary=bool(m.group(2)), rate=None)
+            elif re.match(r"\S", line):
+                current = None
+            elif current and "*" in line:
+                rate = re.search(r"([\d.]+)\*", line)
+                found[current]["rate"] = float(rate.group(1)) if rate else None
+        return found
+
+    def game_output(self, outputs=None):
+        """The output that holds the game: the primary one, else the first."""
+        outputs = outputs or self.outputs()
+        for name, out in outputs.items():
+            if out["primary"]:
+                return name
+        return sorted(outputs)[0]
+
+    def prop(self, name, wid=None):
+        where = ["-root"] if wid is None else ["-id", str(wid)]
+        return self.run("xprop", *where, name)
+
+    def atoms(self, name, wid=None):
+        text = self.prop(name, wid)
+        return [a.strip() for a in text.split("=", 1)[1].split(",") if a.strip()] if "=" in text else []
+
+    def work_area(self):
+        values = parse_cardinals(self.prop("_NET_WORKAREA"))
+        desktop = (parse_cardinals(self.prop("_NET_CURRENT_DESKTOP")) or [0])[0]
+        return tuple(values[4 * desktop:4 * desktop + 4]) if len(values) >= 4 * desktop + 4 else None
+
+    def stacking(self):
+        """Managed client windows from bottom to top."""
+        return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", self.prop("_NET_CLIENT_LIST_STACKING"))]
+
+    def active_window(self):
+        found = re.findall(r"0x[0-9a-f]+", self.prop("_NET_ACTIVE_WINDOW"))
+        return int(found[0], 16) if found else None
+
+    def docks(self):
+        return [w for w in self.stacking() if "DOCK" in self.window_type(w)]
+
+    def frame_extents(self, wid):
+        """(left, right, top, bottom) as the window manager announces them, or None."""
+        values = parse_cardinals(self.prop("_NET_FRAME_EXTENTS", wid))
+        return tuple(values) if len(values) == 4 else None
+
+    def frame_window(self, wid):
+        """The top-level window that holds the client: its frame, or itself."""
+        root = None
+        while True:
+            out = self.run("xwininfo", "-children", "-id", str(wid))
+            m_root = re.search(r"Root window id: (0x[0-9a-f]+)", out)
+            m_parent = re.search(r"Parent window id: (0x[0-9a-f]+)", out)
+            if not m_root or not m_parent:
+                return wid
+            root = int(m_root.group(1), 16)
+            parent = int(m_parent.group(1), 16)
+            if parent == root:
+                return wid
+            wid = parent
+
+    def geometry(self, wid):
+        """(x, y, width, height) of a window, absolute, as the X server has it."""
+        out = self.run("xwininfo", "-id", str(wid))
+        if "Width:" not in out:
+            raise AssertionError("the window 0x%x is gone" % wid)
+        get = lambda key: int(re.search(key + r":\s+(-?\d+)", out).group(1))
+        return (get("Absolute upper-left X"), get("Absolute upper-left Y"), get("Width"), get("Height"))
+
+    def map_state(self, wid):
+        m = re.search(r"Map State: (\w+)", self.run("xwininfo", "-id", str(wid)))
+        return m.group(1) if m else None
+
+    def iconic(self, wid):
+        return "Iconic" in self.prop("WM_STATE", wid) or "_NET_WM_STATE_HIDDEN" in self.atoms("_NET_WM_STATE", wid)
+
+    def screenshot(self):
+        """The whole screen as the user sees it, as a PPM image (bytes)."""
+        return self.run_binary("import", "-window", "root", "-depth", "8", "ppm:-")
+
+    def run_binary(self, *args):
+        return subprocess.run(list(args), env=self.env, capture_output=True, timeout=30,
+                              check=True).stdout
+
+    def spawn_logged(self, args, out):
+        """Another X client whose output goes to the open file out; ended by close()."""
+        proc = subprocess.Popen(args, env=self.env, stdout=out, stderr=subprocess.STDOUT,
+                                start_new_session=True)
+        self.clients.append(proc)
+        return proc
+
+    def idle_seconds(self):
+        """The X server's idle time (MIT-SCREEN-SAVER), or None where it has none."""
+        if self._idle is None:
+            self._idle = "MIT-SCREEN-SAVER" in self.run("xdpyinfo", "-queryExtensions")
+        return idle_ms(self.name) / 1000.0 if self._idle else None
+
+    def request_close(self, wid):
+        """Asks the window to close, as a window manager's close button does
+        (WM_PROTOCOLS / WM_DELETE_WINDOW): no pointer and no key needed."""
+        send_client_message(self.env, wid, "WM_PROTOCOLS", ["WM_DELETE_WINDOW", 0])
+
+    # --- End -------------------------------------------------------------------------
+
+    def tagged(self):
+        found = []
+        needle = ("%s=%s" % (TAG, self.tag)).encode()
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit() or int(entry) == os.getpid():
+                continue
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if needle in f.read().split(b"\0"):
+                        found.append(int(entry))
+            except OSError:
+                pass
+        return found
+
+    def close(self):
+        for proc in reversed(self.clients + self.procs):
+            if proc.poll() is None:
+                proc.terminate()
+        for proc in self.clients + self.procs:
+            try:
+                proc.wait(5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(5)
+            if proc.stdout:
+                proc.stdout.close()
+        # What the desktop's processes started by themselves and left behind.
+        for sig in (signal.SIGTERM, signal.SIGKILL):
+            left = self.tagged()
+            for pid in left:
+                try:
+                    os.kill(pid, sig)
+                except ProcessLookupError:
+                    pass
+            deadline = time.monotonic() + 3
+            while left and time.monotonic() < deadline:
+                time.sleep(0.05)
+                left = self.tagged()
+            if not left:
+                break
+        if not os.environ.get("LF_KEEP_DESKTOP"):
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+class Xfce(Desktop):
+    """xfwm4 with xfce4-panel: the default panel at the top reserves its strut."""
+
+    label = "xfwm4 + xfce4-panel (top)"
+    programs = ("Xvfb", "xfwm4", "xfce4-panel", "dbus-daemon")
+
+    def start(self):
+        self.start_xvfb()
+        self.start_dbus()
+        self.launch(["xfce4-panel"])
+        self.start_wm(["xfwm4"], ready=self.panel_reserved)
+
+
+class Tint2(Desktop):
+    """openbox with tint2's default panel at the bottom (kept above other windows)."""
+
+    label = "openbox + tint2 (bottom)"
+    programs = ("Xvfb", "openbox", "tint2")
+
+    def start(self):
+        self.start_xvfb()
+        self.start_wm(["openbox"])
+        self.launch(["tint2"])
+        wait_for(self.panel_reserved, START_TIMEOUT, 0.1, what="tint2's strut")
+
+
+class KWin(Desktop):
+    """KDE's window manager with its Breeze decorations."""
+
+    label = "kwin_x11 + Breeze"
+    programs = ("Xvfb", "kwin_x11", "dbus-daemon")
+
+    def start(self):
+        self.start_xvfb()
+        self.start_dbus()
+        self.start_wm(["kwin_x11", "--replace"])
+
+
+MONITORS_XML = """<monitors version="2">
+  <configuration>
+    <logicalmonitor>
+      <x>0</x><y>0</y><scale>1</scale><primary>yes</primary>
+      <monitor>
+        <monitorspec><connector>screen</connector><vendor>unknown</vendor>
+          <product>unknown</product><serial>unknown</serial></monitorspec>
+        <mode><width>%d</width><height>%d</height><rate>%s</rate></mode>
+      </monitor>
+    </logicalmonitor>
+  </configuration>
+</monitors>
+"""
+
+
+class MutterX11(Desktop):
+    """GNOME's window manager on X11. It keeps the 60 Hz desktop mode only when the
+    user's monitors.xml names it (without it mutter resets Xvfb to its 0 Hz mode)."""
+
+    label = "mutter --x11"
+    programs = ("Xvfb", "mutter", "dbus-daemon")
+
+    def start(self):
+        self.start_xvfb()
+        # The rate exactly as mutter computes it from the mode's timings.
+        clock, *timings = DESKTOP_MODES[self.size][1].split()
+        rate = float(clock) * 1e6 / (int(timings[3]) * int(timings[7]))
+        with open(os.path.join(self.home, ".config", "monitors.xml"), "w") as f:
+            f.write(MONITORS_XML % (self.size[0], self.size[1], "%.12f" % rate))
+        self.start_dbus()
+        self.start_wm(["mutter", "--x11", "--replace", "--sm-disable"])
+
+
+class HiDpiXft(Desktop):
+    """openbox with the X resources of a 200 % desktop (Xft.dpi 192)."""
+
+    label = "HiDPI Xft.dpi 192"
+    programs = ("Xvfb", "openbox", "xrdb")
+    scale = 2.0
+
+    def start(self):
+        self.start_xvfb()
+        subprocess.run(["xrdb", "-merge"], input=b"Xft.dpi: 192\n", env=self.env, check=True,
+                       timeout=20)
+        self.start_wm(["openbox"])
+
+
+class HiDpiQt(Desktop):
+    """openbox, the host told to scale by 125 % (QT_SCALE_FACTOR)."""
+
+    label = "HiDPI QT_SCALE_FACTOR 1.25"
+    scale = 1.25
+    host_env = {"QT_SCALE_FACTOR": "1.25"}
+
+
+XORG_CONF = """Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "AutoEnableDevices" "false"
+  Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 131072
+EndSection
+Section "Monitor"
+  Identifier "monitor"
+  HorizSync 5.0 - 1000.0
+  VertRefresh 5.0 - 200.0
+%(modelines)s
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  Monitor "monitor"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Virtual %(virtual)s
+    Modes "%(first)s"
+  EndSubSection
+EndSection
+"""
+
+
+class TwoOutputs(Desktop):
+    """Xorg with the dummy driver and two outputs: the primary (1920x1080) on the right of
+    a 1280x1024 one, so the primary's origin is not the root's 0,0. openbox."""
+
+    label = "two outputs, primary on the right"
+    programs = ("Xorg", "openbox")
+    layout = (("DUMMY1", (1280, 1024)), ("DUMMY0", (1920, 1080)))  # left to right
+    primary = "DUMMY0"
+
+    def start(self):
+        if not os.path.exists("/usr/lib/xorg/modules/drivers/dummy_drv.so"):
+            raise unittest.SkipTest("%s: xserver-xorg-video-dummy is not installed" % self.label)
+        modes = [DESKTOP_MODES[size] for _, size in self.layout]
+        conf = os.path.join(self.root, "xorg.conf")
+        with open(conf, "w") as f:
+            f.write(XORG_CONF % dict(
+                modelines="\n".join('  Modeline "%s" %s' % m for m in modes),
+                virtual="%d %d" % (sum(s[0] for _, s in self.layout), max(s[1] for _, s in self.layout)),
+                first=DESKTOP_MODES[dict(self.layout)[self.primary]][0]))
+        read_fd, write_fd = os.pipe()
+        self.xvfb = self.launch(["Xorg", "-config", conf, "-configdir", os.path.join(self.root, "none"),
+                                 "-noreset", "-nolisten", "tcp", "-novtswitch", "-sharevts",
+                                 "-logfile", os.path.join(self.root, "xorg-server.log"),
+                                 "-displayfd", str(write_fd)], env=self.base_env, pass_fds=(write_fd,))
+        os.close(write_fd)
+        with os.fdopen(read_fd, "rb") as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise unittest.SkipTest("%s: Xorg with the dummy driver does not start here: %s"
+                                    % (self.label, self.log("Xorg")[-300:]))
+        self.use_display(":" + number.decode())
+        x = 0
+        for name, size in self.layout:
+            mode = DESKTOP_MODES[size][0]
+            if name != self.primary:
+                self.xrandr("--addmode", name, mode)
+            self.xrandr("--output", name, "--mode", mode, "--pos", "%dx0" % x)
+            x += size[0]
+        self.xrandr("--output", self.primary, "--primary")
+        self.start_wm(["openbox"])
+
+
+class Weston(Desktop):
+    """A Wayland session: weston 10 (desktop shell with its panel, pixman renderer) with
+    Xwayland. weston runs on its X11 backend, as a window filling a private Xvfb: that
+    gives it a seat with a keyboard, so windows get the focus and keys reach them (the
+    headless backend has no seat: no window is ever activated and no key is delivered).
+    Input goes through the outer Xvfb; pictures are of weston's output there."""
+
+    label = "Wayland: weston + Xwayland"
+    programs = ("Xvfb", "weston", "Xwayland")
+    wayland = True
+
+    def start(self):
+        self.start_xvfb()
+        self.outer = dict(self.env)
+        self.launch(["weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--socket=wayland-lf", "--width=%d" % self.size[0],
+                     "--height=%d" % self.size[1], "--idle-time=0"], env=self.outer)
+        # weston takes the first free X display for Xwayland; it names it in its log.
+        number = wait_for(lambda: re.search(r"xserver listening on display (:\d+)", self.log("weston")),
+                          START_TIMEOUT, 0.1, what="weston's X display").group(1)
+        socket = os.path.join(self.runtime, "wayland-lf")
+        self.host_env = {"WAYLAND_DISPLAY": socket}
+        self.use_display(number)
+        self.env["WAYLAND_DISPLAY"] = socket
+        wait_for(self.has_wm, START_TIMEOUT, 0.1, what="weston's X window manager")
+
+    def screenshot(self):
+        return subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=self.outer,
+                              capture_output=True, timeout=30, check=True).stdout
+
+
+class MutterWayland(Desktop):
+    """GNOME's own compositor as a Wayland session: mutter --wayland --headless with a
+    virtual monitor and Xwayland. Mutter alone offers no screenshot (that is
+    gnome-shell's), so the pixels checked are those of the host's own X window."""
+
+    label = "Wayland: mutter --headless + Xwayland"
+    programs = ("mutter", "Xwayland", "dbus-daemon")
+    wayland = True
+
+    def start(self):
+        self.env = dict(self.base_env)
+        self.start_dbus()
+        self.launch(["mutter", "--wayland", "--headless", "--sm-disable", "--virtual-monitor", "%dx%d" % self.size, "--wayland-display=wayland-lf"],
+                    env=self.env)
+        number = wait_for(lambda: re.search(r"Using public X11 display (:\d+)", self.log("mutter")),
+                          START_TIMEOUT, 0.1, what="mutter's X display").group(1)
+        # Mutter's Xwayland admits only clients with the cookie it wrote.
+        auth = wait_for(lambda: [f for f in os.listdir(self.runtime) if f.startswith(".mutter-Xwaylandauth")],
+                        START_TIMEOUT, 0.1, what="mutter's Xauthority file")[0]
+        socket = os.path.join(self.runtime, "wayland-lf")
+        bus = self.env["DBUS_SESSION_BUS_ADDRESS"]
+        self.base_env["XAUTHORITY"] = os.path.join(self.runtime, auth)
+        self.use_display(number)
+        self.env.update(DBUS_SESSION_BUS_ADDRESS=bus, WAYLAND_DISPLAY=socket)
+        self.host_env = {"WAYLAND_DISPLAY": socket}
+        wait_for(self.has_wm, START_TIMEOUT, 0.1, what="mutter's X window manager")
+
+    screenshot = None
+
+
+ALL = {
+    "openbox": Desktop, "xfce": Xfce, "tint2": Tint2, "kwin": KWin, "mutter_x11": MutterX11,
+    "hidpi_xft": HiDpiXft, "hidpi_qt": HiDpiQt, "two_outputs": TwoOutputs, "weston": Weston,
+    "mutter_wayland": MutterWayland,
+}
