@@ -87,7 +87,8 @@ class Scenario(unittest.TestCase):
         """Waits past a keep-awake tick and fails if anything was typed meanwhile."""
         since = time.monotonic()
         time.sleep(TICK + 1)
-        self.assertNotEqual(self.typed_since(since), True, "keys were typed while %s" % what)
+        if self.typed_since(since):
+            self.fail("keys were typed while %s (the X server's idle time restarted)" % what)
 
     def activate(self, wid):
         self.d.run("xdotool", "windowactivate", str(wid))
@@ -217,6 +218,8 @@ class Scenario(unittest.TestCase):
             problems.append("the window is at %s, before it was at %s" % (frame, self.frame_reference))
         if d.screensaver_timeout() != SAVER:
             problems.append("the screen saver is not back on (%s s)" % d.screensaver_timeout())
+        # The stage at the desktop's scale when that fits the work area, else the largest that fits.
+        largest = min((area[2] - frame[2] + client[2]) / 800, (area[3] - frame[3] + client[3]) / 600)
         if d.screenshot is None:
             image, client, area = self.window_image(), (0, 0) + client[2:], (0, 0) + client[2:]
         else:
@@ -226,13 +229,10 @@ class Scenario(unittest.TestCase):
             rect, scale = stage["rect"], stage["scale"][0]
             if not inside(rect, client) or not inside(rect, area):
                 problems.append("the stage %s is not inside the window %s and the work area %s" % (rect, client, area))
-            # At the desktop's scale when that fits the work area, else the largest that fits.
-            fits = (800 * d.scale + frame[2] - client[2] <= area[2]
-                    and 600 * d.scale + frame[3] - client[3] <= area[3])
-            if fits and abs(scale - d.scale) > 0.02:
-                problems.append("the stage is shown at %.2f, the desktop's scale is %.2f" % (scale, d.scale))
-            if not fits and scale < 1.0:
-                problems.append("the stage is shrunk to %.2f" % scale)
+            expected = min(d.scale, largest)
+            if abs(scale - expected) > 0.01:
+                problems.append("the stage is shown at %.3f, not at %.3f (desktop's scale %.2f, the largest "
+                                "that fits the work area %.3f)" % (scale, expected, d.scale, largest))
         if problems:
             self.fail("%s: %s; %s" % (when, "; ".join(problems), self.describe()))
         log("%s: window %s, stage %s, scale %.2f" % (when, frame, stage["rect"], stage["scale"][0]))
@@ -325,7 +325,8 @@ class Scenario(unittest.TestCase):
         self.activate(self.wid)
         with self.subTest("full screen reached"):
             self.wait_full_screen(start)
-        host.wait_ack("notifyGame", "gainedFocus", count=2)
+        with self.subTest("the movie hears it has the focus again"):
+            host.wait_ack("notifyGame", "gainedFocus", count=2, timeout=10)
         with self.subTest("full screen again"):
             self.check_full_screen("back from the other application")
         other.terminate()
