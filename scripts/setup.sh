@@ -12,6 +12,7 @@ packages=(
   haxe nodejs npm
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   python3 procps fonts-dejavu-core desktop-file-utils appstream
+  pulseaudio pulseaudio-utils
   # The desktops of the end-to-end desktop matrix (tests/e2e/desktops.py)
   xfwm4 xfce4-panel tint2 kwin-x11 kwin-style-breeze mutter weston xwayland
   xserver-xorg-video-dummy dbus-daemon dbus-x11

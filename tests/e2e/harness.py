@@ -89,6 +89,7 @@ class Display:
         self.name = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.name)
         self.env.pop("WAYLAND_DISPLAY", None)
+        self.bus_pid = self.start_session_bus()
         mode = DESKTOP_MODES.get((width, height))
         if mode:
             self.xrandr("--newmode", mode[0], *mode[1].split())
@@ -101,6 +102,20 @@ class Display:
                                        stderr=subprocess.DEVNULL, start_new_session=True)
             wait_for(lambda: "_NET_SUPPORTING_WM_CHECK" in self.run("xprop", "-root"), 10,
                      what="openbox")
+
+    def start_session_bus(self):
+        """A private D-Bus session bus for this display's clients. Without one the web
+        engine autolaunches a bus daemon at each host start (dbus-launch, where installed),
+        and that daemon outlives the host once the host's process group is killed."""
+        if not shutil.which("dbus-daemon"):
+            return None
+        out = subprocess.run(["dbus-daemon", "--session", "--fork", "--nopidfile",
+                              "--print-address=1", "--print-pid=1"],
+                             capture_output=True, text=True, timeout=20).stdout.split()
+        if len(out) != 2 or not out[1].isdigit():
+            return None
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = out[0]
+        return int(out[1])
 
     def run(self, *args, check=False):
         result = subprocess.run(list(args), env=self.env, capture_output=True, text=True,
@@ -162,6 +177,11 @@ class Display:
                 except subprocess.TimeoutExpired:
                     proc.kill()
                     proc.wait(5)
+        if self.bus_pid:
+            try:
+                os.kill(self.bus_pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
 
 
 class Host:
