@@ -83,7 +83,7 @@ class Desktop(Display):
     host_env = {}
 
     def __init__(self):
-        missing = [p for p in self.programs if not shutil.which(p)]
+        missing = [p for p in self.programs + ("dbus-daemon",) if not shutil.which(p)]
         if missing:
             raise unittest.SkipTest("%s: not installed: %s" % (self.label, " ".join(missing)))
         self.root = tempfile.mkdtemp(prefix="lf-desktop-")
@@ -99,7 +99,10 @@ class Desktop(Display):
                     "XDG_DATA_HOME", "XDG_CACHE_HOME", "XAUTHORITY", "SESSION_MANAGER"):
             self.base_env.pop(key, None)
         self.procs, self.clients, self.wm, self.xvfb, self._idle = [], [], None, None, None
+        self.env = dict(self.base_env)
         try:
+            # A private session bus for everything on this desktop, the host included.
+            self.start_dbus()
             self.start()
         except BaseException:
             self.close()
@@ -153,11 +156,11 @@ class Desktop(Display):
 
     def start_dbus(self):
         bus = self.launch(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                          stdout=subprocess.PIPE)
+                          env=self.base_env, stdout=subprocess.PIPE)
         address = bus.stdout.readline().decode().strip()
         if not address:
             raise RuntimeError("dbus-daemon did not start: " + self.log("dbus-daemon"))
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+        self.base_env["DBUS_SESSION_BUS_ADDRESS"] = self.env["DBUS_SESSION_BUS_ADDRESS"] = address
 
     def start_wm(self, args, ready=None):
         self.wm = self.launch(args)
@@ -334,11 +337,10 @@ class Xfce(Desktop):
     """xfwm4 with xfce4-panel: the default panel at the top reserves its strut."""
 
     label = "xfwm4 + xfce4-panel (top)"
-    programs = ("Xvfb", "xfwm4", "xfce4-panel", "dbus-daemon")
+    programs = ("Xvfb", "xfwm4", "xfce4-panel")
 
     def start(self):
         self.start_xvfb()
-        self.start_dbus()
         self.launch(["xfce4-panel"])
         self.start_wm(["xfwm4"], ready=self.panel_reserved)
 
@@ -360,11 +362,10 @@ class KWin(Desktop):
     """KDE's window manager with its Breeze decorations."""
 
     label = "kwin_x11 + Breeze"
-    programs = ("Xvfb", "kwin_x11", "dbus-daemon")
+    programs = ("Xvfb", "kwin_x11")
 
     def start(self):
         self.start_xvfb()
-        self.start_dbus()
         self.start_wm(["kwin_x11", "--replace"])
 
 
@@ -388,7 +389,7 @@ class MutterX11(Desktop):
     user's monitors.xml names it (without it mutter resets Xvfb to its 0 Hz mode)."""
 
     label = "mutter --x11"
-    programs = ("Xvfb", "mutter", "dbus-daemon")
+    programs = ("Xvfb", "mutter")
 
     def start(self):
         self.start_xvfb()
@@ -397,7 +398,6 @@ class MutterX11(Desktop):
         rate = float(clock) * 1e6 / (int(timings[3]) * int(timings[7]))
         with open(os.path.join(self.home, ".config", "monitors.xml"), "w") as f:
             f.write(MONITORS_XML % (self.size[0], self.size[1], "%.12f" % rate))
-        self.start_dbus()
         self.start_wm(["mutter", "--x11", "--replace", "--sm-disable"])
 
 
@@ -531,12 +531,10 @@ class MutterWayland(Desktop):
     gnome-shell's), so the pixels checked are those of the host's own X window."""
 
     label = "Wayland: mutter --headless + Xwayland"
-    programs = ("mutter", "Xwayland", "dbus-daemon")
+    programs = ("mutter", "Xwayland")
     wayland = True
 
     def start(self):
-        self.env = dict(self.base_env)
-        self.start_dbus()
         self.launch(["mutter", "--wayland", "--headless", "--sm-disable", "--virtual-monitor", "%dx%d" % self.size, "--wayland-display=wayland-lf"],
                     env=self.env)
         number = wait_for(lambda: re.search(r"Using public X11 display (:\d+)", self.log("mutter")),
@@ -545,10 +543,9 @@ class MutterWayland(Desktop):
         auth = wait_for(lambda: [f for f in os.listdir(self.runtime) if f.startswith(".mutter-Xwaylandauth")],
                         START_TIMEOUT, 0.1, what="mutter's Xauthority file")[0]
         socket = os.path.join(self.runtime, "wayland-lf")
-        bus = self.env["DBUS_SESSION_BUS_ADDRESS"]
         self.base_env["XAUTHORITY"] = os.path.join(self.runtime, auth)
         self.use_display(number)
-        self.env.update(DBUS_SESSION_BUS_ADDRESS=bus, WAYLAND_DISPLAY=socket)
+        self.env["WAYLAND_DISPLAY"] = socket
         self.host_env = {"WAYLAND_DISPLAY": socket}
         wait_for(self.has_wm, START_TIMEOUT, 0.1, what="mutter's X window manager")
 
