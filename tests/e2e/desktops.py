@@ -509,6 +509,9 @@ class Weston(Desktop):
     def start(self):
         self.start_xvfb()
         self.outer = dict(self.env)
+        # weston draws the pointer into its output: keep it clear of every stage corner.
+        subprocess.run(["xdotool", "mousemove", str(self.size[0] - 1), str(self.size[1] // 2)],
+                       env=self.outer, timeout=20, check=True)
         self.launch(["weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--socket=wayland-lf", "--width=%d" % self.size[0],
                      "--height=%d" % self.size[1], "--idle-time=0"], env=self.outer)
         # weston takes the first free X display for Xwayland; it names it in its log.
