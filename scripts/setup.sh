@@ -16,6 +16,8 @@ packages=(
   # The desktops of the end-to-end desktop matrix (tests/e2e/desktops.py)
   xfwm4 xfce4-panel tint2 kwin-x11 kwin-style-breeze mutter weston xwayland
   xserver-xorg-video-dummy dbus-daemon dbus-x11
+  # Qt's Wayland platform, so that on the matrix's Wayland desktops Qt really has it to choose
+  qt6-wayland
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -518,7 +518,8 @@ class Weston(Desktop):
         number = wait_for(lambda: re.search(r"xserver listening on display (:\d+)", self.log("weston")),
                           START_TIMEOUT, 0.1, what="weston's X display").group(1)
         socket = os.path.join(self.runtime, "wayland-lf")
-        self.host_env = {"WAYLAND_DISPLAY": socket}
+        # What a Wayland session tells its programs; Qt would pick its Wayland platform.
+        self.host_env = {"WAYLAND_DISPLAY": socket, "XDG_SESSION_TYPE": "wayland"}
         self.use_display(number)
         self.env["WAYLAND_DISPLAY"] = socket
         wait_for(self.has_wm, START_TIMEOUT, 0.1, what="weston's X window manager")
@@ -549,7 +550,9 @@ class MutterWayland(Desktop):
         self.base_env["XAUTHORITY"] = os.path.join(self.runtime, auth)
         self.use_display(number)
         self.env["WAYLAND_DISPLAY"] = socket
-        self.host_env = {"WAYLAND_DISPLAY": socket}
+        # A session that asks Qt for its Wayland platform by name, as some desktops do.
+        self.host_env = {"WAYLAND_DISPLAY": socket, "XDG_SESSION_TYPE": "wayland",
+                         "QT_QPA_PLATFORM": "wayland"}
         wait_for(self.has_wm, START_TIMEOUT, 0.1, what="mutter's X window manager")
 
     screenshot = None

@@ -249,7 +249,11 @@ class Scenario(unittest.TestCase):
         started = time.monotonic()
         proc = host.start()
         host.wait_ready()
-        self.wid = host.window()
+        try:
+            self.wid = host.window()
+        except AssertionError:
+            self.fail("the host has no window on the X server %s (not running through X11 or "
+                      "Xwayland?); its platform: %s" % (d.name, host.env.get("QT_QPA_PLATFORM", "Qt's choice")))
         with self.subTest("full screen reached at start"):
             self.wait(self.full_screen_now, 20, "full screen at start")
             log("%s: full screen %.2f s after the start" % (d.label, time.monotonic() - started))
