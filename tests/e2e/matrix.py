@@ -18,6 +18,7 @@ import unittest
 
 import desktops
 import screen
+import xquery
 from harness import Host, probe_script, wait_for
 
 SAVER = 300            # the screen-saver timeout of the desktop before the host starts
@@ -152,7 +153,7 @@ class Scenario(unittest.TestCase):
             # Xwayland emulates the mode for the host alone; the others keep the desktop's.
             if outputs != self.desktop:
                 problems.append("other clients see the outputs %s" % outputs)
-            emulated = desktops.parse_cardinals(d.prop("_XWAYLAND_RANDR_EMU_MONITOR_RECTS", wid))
+            emulated = xquery.parse_cardinals(d.prop("_XWAYLAND_RANDR_EMU_MONITOR_RECTS", wid))
             if emulated != [x, y, 800, 600]:
                 problems.append("Xwayland emulates %s for the window, not 800x600" % emulated)
         else:
