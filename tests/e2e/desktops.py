@@ -51,8 +51,6 @@ class Desktop(XQueries, Display):
         self.procs, self.clients, self.wm, self.xvfb = [], [], None, None
         self.env = dict(self.base_env)
         try:
-            # A private session bus for everything on this desktop, the host included.
-            self.start_dbus()
             self.start()
         except BaseException:
             self.close()
@@ -87,6 +85,10 @@ class Desktop(XQueries, Display):
         wait_for(lambda: subprocess.run(["xdpyinfo"], env=self.env, capture_output=True,
                                         timeout=20).returncode == 0,
                  START_TIMEOUT, 0.1, what="the X server %s of %s" % (name, self.label))
+        if "DBUS_SESSION_BUS_ADDRESS" not in self.base_env:
+            # A private session bus for everything on this desktop, the host included; the
+            # services it starts on demand get the display.
+            self.start_dbus()
 
     def start_xvfb(self):
         read_fd, write_fd = os.pipe()
@@ -106,7 +108,7 @@ class Desktop(XQueries, Display):
 
     def start_dbus(self):
         bus = self.launch(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                          env=self.base_env, stdout=subprocess.PIPE)
+                          stdout=subprocess.PIPE)
         address = bus.stdout.readline().decode().strip()
         if not address:
             raise RuntimeError("dbus-daemon did not start: " + self.log("dbus-daemon"))
@@ -114,8 +116,16 @@ class Desktop(XQueries, Display):
 
     def start_wm(self, args, ready=None):
         self.wm = self.launch(args)
-        wait_for(lambda: self.wm.poll() is None and (ready or self.has_wm)(), START_TIMEOUT, 0.1,
-                 what="%s ready (log: %s)" % (self.label, self.log(os.path.basename(args[0]))[-400:]))
+        log = lambda: self.log(os.path.basename(args[0]))[-600:]
+
+        def started():
+            if self.wm.poll() is not None:
+                raise RuntimeError("%s ended with status %s: %s" % (args[0], self.wm.returncode, log()))
+            return (ready or self.has_wm)()
+        try:
+            wait_for(started, START_TIMEOUT, 0.1, what="%s ready" % self.label)
+        except AssertionError as e:
+            raise AssertionError("%s (log: %s)" % (e, log())) from None
 
     def has_wm(self):
         return "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK")
@@ -392,6 +402,7 @@ class MutterWayland(Desktop):
     wayland = True
 
     def start(self):
+        self.start_dbus()  # mutter needs it from the start
         self.launch(["mutter", "--wayland", "--headless", "--sm-disable", "--virtual-monitor", "%dx%d" % self.size, "--wayland-display=wayland-lf"],
                     env=self.env)
         number = wait_for(lambda: re.search(r"Using public X11 display (:\d+)", self.log("mutter")),
