@@ -241,9 +241,10 @@ class Host:
             return f.read()
 
     def trace(self):
+        """The complete lines of the trace (a line the host is still writing is left out)."""
         try:
             with open(self.trace_path, encoding="utf-8") as f:
-                return [json.loads(line) for line in f if line.strip()]
+                return [json.loads(line) for line in f if line.endswith("\n") and line.strip()]
         except FileNotFoundError:
             return []
 
