@@ -1,5 +1,5 @@
 #pragma once
-// Display modes of the primary output through RandR 1.2.
+// Display modes of one output through RandR 1.2.
 #include "platform/Services.h"
 
 #include <QByteArray>
@@ -8,8 +8,8 @@ typedef struct _XDisplay Display;
 
 namespace platform {
 
-// The primary output's mode: the RandR primary output, or else the first connected output
-// that drives a CRTC. The refresh rate is computed from the mode's timings (0 when the
+// The mode of the selected output, or while none is selected (or it is gone) the RandR
+// primary output, or else the first connected output that drives a CRTC. The refresh rate is computed from the mode's timings (0 when the
 // server gives none, as a stock Xvfb does). The colour depth is the screen's default depth,
 // reported as 32 for 24-bit true colour (what Windows reports for the same visual); depth
 // cannot change on X, so a change to another depth fails.
@@ -31,9 +31,15 @@ public:
 
     bool EnumCurrent(DisplayModeRecord &record) override;
     bool ChangeTemporarily(const DisplayModeRecord &record) override;
+    QList<Output> Outputs() override;
+    void SelectOutput(const QByteArray &name) override;
 
 private:
     Display *connection() const;
+    // The selected output's id on the server; 0 (None) when none is selected or it is gone.
+    unsigned long selectedId(Display *d) const;
+
+    QByteArray selected_;
 
     Display *display_ = nullptr;
     bool ownConnectionOfQt_ = false;

@@ -30,8 +30,12 @@ void PrepareWebEngine()
         if (!flags.contains("--no-sandbox"))
             qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + " --no-sandbox").trimmed());
     }
-    // X11 (or XWayland on a Wayland desktop): display modes and window placement need it.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+    // X11 (or Xwayland on a Wayland desktop): display modes, the full-screen state and
+    // window placement need it. A Wayland session's own choice of Qt's Wayland platform is
+    // overridden; another platform asked for by name (offscreen, say) is kept.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")
+        && (platform.isEmpty() || platform.startsWith("wayland")))
         qputenv("QT_QPA_PLATFORM", "xcb");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     AppScheme::Register();
@@ -74,6 +78,13 @@ int main(int argc, char **argv)
 {
     if (const auto exitCode = HandleCommandLine(argc, argv))
         return *exitCode;
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (qEnvironmentVariableIsEmpty("DISPLAY")
+        && (platform.isEmpty() || platform.startsWith("wayland"))) {
+        std::fprintf(stderr, "lanternfall: no X display: DISPLAY is not set. The game needs an X "
+                             "server (X11, or Xwayland on a Wayland desktop).\n");
+        return 1;
+    }
     // The guardian that gives the desktop its display mode and screen saver back however the
     // program ends; started while the process still has one thread and no X connection.
     platform::Watchdog::Start();
