@@ -370,17 +370,19 @@ QList<Output> X11DisplayModes::Outputs()
 
 void X11DisplayModes::SelectOutput(const QByteArray &name)
 {
+    if (name != selected_)
+        selectedId_ = None;
     selected_ = name;
 }
 
-unsigned long X11DisplayModes::selectedId(Display *d) const
+unsigned long X11DisplayModes::selectedId(Display *d)
 {
-    if (selected_.isEmpty())
-        return None;
+    if (selected_.isEmpty() || selectedId_ != None)
+        return selectedId_;
     for (const ActiveOutput &a : ActiveOutputs(d))
         if (a.name == selected_)
-            return a.id;
-    return None;
+            selectedId_ = a.id;
+    return selectedId_;
 }
 
 // --- For the watchdog and the repair at start --------------------------------------------

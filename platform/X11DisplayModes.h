@@ -37,9 +37,10 @@ public:
 private:
     Display *connection() const;
     // The selected output's id on the server; 0 (None) when none is selected or it is gone.
-    unsigned long selectedId(Display *d) const;
+    unsigned long selectedId(Display *d);
 
     QByteArray selected_;
+    unsigned long selectedId_ = 0; // found once: an output keeps its id while the server runs
 
     Display *display_ = nullptr;
     bool ownConnectionOfQt_ = false;
@@ -59,7 +60,10 @@ inline constexpr char OwnModeSuffix[] = "-lanternfall";
 // that was installed before. Traps nest; one thread only.
 class X11ErrorTrap {
 public:
-    explicit X11ErrorTrap(Display *display);
+    // Replies: every request made under the trap waits for its reply, so its error is in
+    // when the call returns; the trap then needs no round trips of its own.
+    enum Kind { Syncing, Replies };
+    explicit X11ErrorTrap(Display *display, Kind kind = Syncing);
     ~X11ErrorTrap();
     X11ErrorTrap(const X11ErrorTrap &) = delete;
     X11ErrorTrap &operator=(const X11ErrorTrap &) = delete;
@@ -71,6 +75,7 @@ public:
 
 private:
     Display *display_;
+    Kind kind_;
     int baseline_ = 0;
 };
 
