@@ -9,10 +9,11 @@ typedef struct _XDisplay Display;
 namespace platform {
 
 // The mode of the selected output, or while none is selected (or it is gone) the RandR
-// primary output, or else the first connected output that drives a CRTC. The refresh rate is computed from the mode's timings (0 when the
-// server gives none, as a stock Xvfb does). The colour depth is the screen's default depth,
-// reported as 32 for 24-bit true colour (what Windows reports for the same visual); depth
-// cannot change on X, so a change to another depth fails.
+// primary output, or else the first connected output that drives a CRTC. The refresh rate
+// is computed from the mode's timings (0 when the server gives none, as a stock Xvfb does).
+// The colour depth is the screen's default depth, reported as 32 for 24-bit true colour
+// (what Windows reports for the same visual); depth cannot change on X, so a change to
+// another depth fails.
 //
 // A size the output has no mode for gets a mode of our own (reduced-blanking timings for
 // the asked rate); such modes carry a name suffix and are removed again as soon as the
