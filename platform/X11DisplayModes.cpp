@@ -113,7 +113,7 @@ uint32_t ReportedDepth(int xDepth)
 Request RequestOf(const DisplayModeRecord &record, const Current &c)
 {
     Request r;
-    r.shown = QSize(int(c.crtc->width), int(c.crtc->height));
+    r.shown = ShownSize(*c.mode, c.crtc->rotation);
     if (record.dmFields & DM_PELSWIDTH)
         r.shown.setWidth(int(record.dmPelsWidth));
     if (record.dmFields & DM_PELSHEIGHT)
@@ -253,8 +253,10 @@ bool X11DisplayModes::EnumCurrent(DisplayModeRecord &record)
     const std::optional<Current> c = ReadCurrent(d, selectedId(d));
     if (!c)
         return false;
-    record.dmPelsWidth = c->crtc->width;
-    record.dmPelsHeight = c->crtc->height;
+    // The mode's size (under Xwayland the CRTC keeps the real size: see ActiveOutputs).
+    const QSize shown = ShownSize(*c->mode, c->crtc->rotation);
+    record.dmPelsWidth = uint32_t(shown.width());
+    record.dmPelsHeight = uint32_t(shown.height());
     record.dmBitsPerPel = ReportedDepth(c->depth);
     record.dmDisplayFrequency = RoundedRate(*c->mode);
     record.dmFields = DisplayModeFields;

@@ -235,9 +235,13 @@ QList<ActiveOutput> ActiveOutputs(Display *d)
         CrtcInfo crtc(XRRGetCrtcInfo(d, res.get(), info->crtc));
         if (!crtc || crtc->mode == None || crtc->width == 0 || crtc->height == 0)
             continue;
+        // The mode's size: under Xwayland, whose mode changes are an emulation for the
+        // client that asks, the CRTC keeps the real size and only the mode shows the change.
+        const XRRModeInfo *mode = FindMode(res.get(), crtc->mode);
+        const QSize size = mode ? ShownSize(*mode, crtc->rotation)
+                                : QSize(int(crtc->width), int(crtc->height));
         found.push_back({res->outputs[i], QByteArray(info->name, info->nameLen),
-                         QRect(crtc->x, crtc->y, int(crtc->width), int(crtc->height)),
-                         res->outputs[i] == primary});
+                         QRect(QPoint(crtc->x, crtc->y), size), res->outputs[i] == primary});
     }
     if (trap.Failed())
         found.clear();
