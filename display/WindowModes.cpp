@@ -160,19 +160,33 @@ void frmMain::ReturnToFullScreenOnce()
 
 int frmMain::WindowState() const
 {
-    return isMinimized() ? 1 : 0;
+    // Asked to minimise, the window counts as minimised until the window manager has done
+    // it: meanwhile Qt may report it back in the normal state (it re-reads the window
+    // manager's state on each change of it, and one made before the request crosses it), and
+    // the return to full screen must not take that for the window coming back.
+    return isMinimized() || minimising_ ? 1 : 0;
 }
 
 void frmMain::SetWindowState(int state)
 {
     // Minimising keeps the window's full-screen state with the window manager, and so does
     // the way back: the window returns covering its output.
+    minimising_ = state == 1;
     if (state == 1)
         showMinimized();
     else if (isMinimized())
         setWindowState(windowState() & ~Qt::WindowMinimized);
     else if (!isVisible())
         show();
+}
+
+void frmMain::NoteMinimised(bool active)
+{
+    // The window manager has minimised the window; or the game is the active application
+    // again while it never did.
+    if (minimising_ && services_.windowSystem
+        && (services_.windowSystem->Iconic(this) || active))
+        minimising_ = false;
 }
 
 void frmMain::resizeEvent(QResizeEvent *event)
@@ -190,6 +204,7 @@ void frmMain::changeEvent(QEvent *event)
 
 void frmMain::RunFormResize()
 {
+    NoteMinimised(false);
     // A top-level entry: a failure is reported, never left to the event loop.
     try {
         Form_Resize();

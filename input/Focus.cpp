@@ -66,6 +66,7 @@ void frmMain::FocusLossSteps()
 
 void frmMain::FocusGainSteps()
 {
+    NoteMinimised(true);
     FocusControls::AppActive = true;
     FlashCallFunction(QStringLiteral("notifyGame"), QStringLiteral("gainedFocus"));
     ReturnToFullScreenOnce();

@@ -125,6 +125,8 @@ public:
     // title bar in its full-screen state); the size and move requests below then do
     // nothing.
     virtual bool HeldByWindowManager(QWidget *window) { (void)window; return false; }
+    // The window manager shows the window minimised (iconic) now.
+    virtual bool Iconic(QWidget *window) = 0;
     // The client area as the window system has it now.
     virtual QRect ClientGeometry(QWidget *window) = 0;
     // Sets the client area's size; the window manager adds its frame around it.

@@ -11,6 +11,8 @@
 #include "platform/X11Ewmh.h"
 #include "platform/X11WindowWatch.h"
 
+#include <X11/Xutil.h>
+
 namespace platform {
 namespace {
 
@@ -271,6 +273,16 @@ bool X11WindowSystem::HeldByWindowManager(QWidget *window)
 {
     return fullScreenWm_ && !Decorated(GetWindowStyle(window))
            && (window->windowState() & Qt::WindowFullScreen);
+}
+
+bool X11WindowSystem::Iconic(QWidget *window)
+{
+    Display *d = QtDisplay();
+    if (!d || !window->internalWinId())
+        return window->isMinimized();
+    const Atom wmState = XInternAtom(d, "WM_STATE", False);
+    const auto state = ewmh::ReadLongs(d, Window(window->internalWinId()), "WM_STATE", wmState, 1);
+    return state && (*state)[0] == IconicState;
 }
 
 QRect X11WindowSystem::ClientGeometry(QWidget *window)

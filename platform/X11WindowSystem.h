@@ -50,6 +50,8 @@ public:
     // window not yet mapped (_NET_REQUEST_FRAME_EXTENTS, where it supports it).
     QMargins DecoratedFrameExtents(QWidget *window) override;
     bool HeldByWindowManager(QWidget *window) override;
+    // WM_STATE is IconicState.
+    bool Iconic(QWidget *window) override;
     QRect ClientGeometry(QWidget *window) override;
     void ResizeClient(QWidget *window, const QSize &size) override;
     // A window the window manager holds in its full-screen state is not moved: the call

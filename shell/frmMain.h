@@ -50,6 +50,9 @@ public:
     // The window state as the modes see it: 0 normal, 1 minimised.
     int WindowState() const;
     void SetWindowState(int state);
+    // Ends the wait for a minimising asked for: done by the window manager, or given up
+    // because the game is active again.
+    void NoteMinimised(bool active);
 
     // --- Web links (input/WebLinks.cpp) ---------------------------------------------------
     bool OpenBrowser(const QString &URL, bool ForceOpen);
@@ -172,6 +175,7 @@ private:
     // coordinates); the desktop's work area on it, read while the desktop's mode is in
     // force; the scale of the stage in window mode; where window mode last put the window.
     bool titleBar_ = true;
+    bool minimising_ = false; // asked to minimise, not yet minimised by the window manager
     QSize askedClient_; // the client size the last size step asked for, in this mode
     QByteArray gameOutputName_;
     QRect gameOutput_;

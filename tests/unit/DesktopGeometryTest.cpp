@@ -155,4 +155,23 @@ TEST_F(WindowTest, TheGameGoesToThePrimaryOutputAndFollowsTheWindow)
               QStringList({"true", "false", "true", "false"}));
 }
 
+TEST_F(WindowTest, AMinimisingInFlightIsNotTakenForTheWindowComingBack)
+{
+    windowSystem.fullScreenWm = true;
+    start();
+    windowSystem.slowToMinimise = true;
+    window->FocusLossSteps(); // the desktop's mode back, the window to be minimised
+    ASSERT_EQ(display.size(), QSize(1920, 1080));
+    // Qt reports the window normal again before the window manager has minimised it.
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    EXPECT_EQ(display.size(), QSize(1920, 1080)) << "full screen entered while minimising";
+    // Minimised by the window manager, then brought back by the player: full screen, once.
+    windowSystem.slowToMinimise = false;
+    window->showMinimized();
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    EXPECT_EQ(display.size(), QSize(800, 600));
+    EXPECT_EQ(player->answers("SwitchFullscreenMarker"), QStringList({"true", "true"}));
+    EXPECT_EQ(windowSystem.ClientGeometry(window.get()), QRect(0, 0, 800, 600));
+}
+
 } // namespace

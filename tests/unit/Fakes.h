@@ -302,6 +302,8 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
         return tellsFrame ? decorated : QMargins();
     }
     bool HeldByWindowManager(QWidget *w) override { return held && !decoratedNow(w); }
+    // The window manager has done a minimising asked for (`slowToMinimise`: not yet).
+    bool Iconic(QWidget *w) override { return w->isMinimized() && !slowToMinimise; }
     QRect ClientGeometry(QWidget *w) override
     {
         return QRect(w->pos(), w->size() * scale);
@@ -332,6 +334,7 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
     bool tellsFrame = true; // the window manager sets _NET_FRAME_EXTENTS
     bool fullScreenWm = false;
     bool held = false;
+    bool slowToMinimise = false;
     QRect home, restore, workArea;
     qreal scale = 1.0;
 };
