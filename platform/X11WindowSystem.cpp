@@ -134,20 +134,28 @@ void X11WindowSystem::FrameChanged(QWidget *window)
     const bool decorated = Decorated(GetWindowStyle(window));
     const bool mapped = ewmh::Viewable(d, w);
     const ewmh::WindowManager wm = ewmh::ReadWindowManager(d);
-    const bool windowManager = wm.runs;
     fullScreenWm_ = wm.Supports(d, FullScreenState);
     fullScreenMonitors_ = wm.Supports(d, "_NET_WM_FULLSCREEN_MONITORS");
     const bool extentsKept = wm.Supports(d, "_NET_FRAME_EXTENTS");
-    const QVariant applied = window->property(DecorationsProperty);
-    const bool wasDecorated = !applied.isValid() || applied.toBool();
-    const bool frameChanges = mapped && windowManager && extentsKept && wasDecorated != decorated;
-    if (!decorated && wasDecorated && mapped && !(window->windowState() & Qt::WindowFullScreen))
-        // the frame about to go is the one to come back
-        RememberDecoratedFrame(window, ewmh::FrameExtentsProperty(d, w).value_or(QMargins()));
+    const bool fullScreenNow = window->windowState() & Qt::WindowFullScreen;
+    if (!decorated && mapped && !fullScreenNow) // the frame about to go is the one to come back
+        RememberDecoratedFrame(window, FrameExtents(window, true));
 
+    // Decorations go only where there is no full-screen state: in it, every window manager
+    // measured draws none, and keeping them spares the window a reframing (mutter unframes
+    // an undecorated window, and then Xwayland no longer tells it the size of a mode change
+    // it emulates for the game).
+    const bool decorations = decorated || !fullScreenWm_;
+    const QVariant applied = window->property(DecorationsProperty);
+    const bool hadDecorations = !applied.isValid() || applied.toBool();
     watch->Mark();
-    ewmh::SetDecorations(d, w, decorated);
-    window->setProperty(DecorationsProperty, decorated);
+    if (decorations != hadDecorations || !applied.isValid()) {
+        ewmh::SetDecorations(d, w, decorations);
+        window->setProperty(DecorationsProperty, decorations);
+    }
+    const bool frameChanges =
+        mapped && wm.runs && extentsKept && (decorations != hadDecorations || fullScreenNow);
+
     if (decorated) {
         ewmh::SetBypassCompositor(d, w, false);
         // Out of the full-screen state, and out of a maximised state that a window manager
@@ -156,8 +164,10 @@ void X11WindowSystem::FrameChanged(QWidget *window)
         if (states & (Qt::WindowFullScreen | Qt::WindowMaximized))
             window->setWindowState(states & ~(Qt::WindowFullScreen | Qt::WindowMaximized));
         XSync(QtDisplay(), False);
-        if (!mapped || !windowManager)
+        if (!mapped || !wm.runs)
             return;
+        // The frame is back when the window manager has set its extents again (they are
+        // zero in the full-screen state).
         watch->WaitUntil(
             [&] {
                 return !ewmh::HasState(d, w, FullScreenState)
@@ -235,9 +245,14 @@ bool X11WindowSystem::WaitUntilMapped(QWidget *window, X11WindowWatch *watch)
 
 QMargins X11WindowSystem::FrameExtents(QWidget *window)
 {
+    return FrameExtents(window, false);
+}
+
+QMargins X11WindowSystem::FrameExtents(QWidget *window, bool beforeStyleChange)
+{
     Display *d = QtDisplay();
-    if (!d || !window->internalWinId() || !Decorated(GetWindowStyle(window))
-        || HeldByWindowManager(window))
+    if (!d || !window->internalWinId() || HeldByWindowManager(window)
+        || (!beforeStyleChange && !Decorated(GetWindowStyle(window))))
         return {};
     return ewmh::FrameExtentsProperty(d, Window(window->internalWinId())).value_or(QMargins());
 }

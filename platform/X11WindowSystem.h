@@ -65,6 +65,9 @@ public:
     QPoint OuterPosition(QWidget *window);
 
 private:
+    // FrameExtents; with `beforeStyleChange`, for a style word already changed and the
+    // window not yet (the frame it still has).
+    QMargins FrameExtents(QWidget *window, bool beforeStyleChange);
     // The watch on the window, opened at its first use; null without an X server.
     X11WindowWatch *Watch(QWidget *window);
     void CoverHomeOutput(QWidget *window, X11WindowWatch *watch);
