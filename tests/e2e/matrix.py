@@ -298,7 +298,7 @@ class Scenario(unittest.TestCase):
             if self.typed_since(self.last_input) is None:
                 log("%s: the X server has no idle time; keep-awake keys not observed" % d.label)
             else:
-                self.wait(lambda: self.typed_since(self.last_input), TICK + 2, "a keep-awake key")
+                self.wait(lambda: self.typed_since(self.last_input), TICK + 5, "a keep-awake key")
         self.other_application(host)
 
         # A failure report: the box must stay until it is read (a space typed into it
