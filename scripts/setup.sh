@@ -13,9 +13,12 @@ packages=(
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   python3 procps fonts-dejavu-core desktop-file-utils appstream
   pulseaudio pulseaudio-utils
+  # the tests' private session bus (dbus-daemon) and asking it (dbus-send)
+  dbus-daemon dbus-bin
+  dpkg-dev lintian file   # the Debian package (scripts/package.sh) and its test
   # The desktops of the end-to-end desktop matrix (tests/e2e/desktops.py)
   xfwm4 xfce4-panel tint2 kwin-x11 kwin-style-breeze mutter weston xwayland
-  xserver-xorg-video-dummy dbus-daemon dbus-x11
+  xserver-xorg-video-dummy dbus-x11
   # Qt's Wayland platform, so that on the matrix's Wayland desktops Qt really has it to choose
   qt6-wayland
 )

@@ -46,6 +46,11 @@ frmMain::~frmMain() = default;
 void frmMain::EndProcess()
 {
     ended_ = true;
+    // What was asked of the desktop's screen saver reaches it before the process ends (a
+    // bus that hangs holds the end up half a second at most; an inhibit dies with the
+    // process's bus connection anyway).
+    if (services_.screenSaverInhibit)
+        services_.screenSaverInhibit->Flush(500);
     services_.process->EndNow(0);
 }
 

@@ -1,5 +1,6 @@
 // Lanternfall: the host that plays the game movie and serves it.
 #include "bridge/core/HostError.h"
+#include "platform/DBusScreenSaverInhibit.h"
 #include "platform/LinuxServices.h"
 #include "platform/Watchdog.h"
 #include "platform/X11DisplayModes.h"
@@ -102,6 +103,7 @@ int main(int argc, char **argv)
     platform::X11ScreenSaver screenSaver;
     platform::DesktopUrlOpener urlOpener;
     platform::X11KeySender keySender;
+    platform::DBusScreenSaverInhibit screenSaverInhibit(QStringLiteral("Lanternfall"));
     platform::X11DisplayModes displayModes;
     platform::X11WindowSystem windowSystem;
     // A run that ended without giving the desktop back (even its guardian gone) left a note;
@@ -118,6 +120,7 @@ int main(int argc, char **argv)
     context.services.screenSaver = &screenSaver;
     context.services.urlOpener = &urlOpener;
     context.services.keySender = &keySender;
+    context.services.screenSaverInhibit = &screenSaverInhibit;
     context.services.displayModes = &displayModes;
     context.services.windowSystem = &windowSystem;
 

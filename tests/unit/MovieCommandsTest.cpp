@@ -276,7 +276,8 @@ protected:
     }
     QStringList screenSaverOn() const
     {
-        return GetParam() ? QStringList{"screensaver.SetActive true"} : QStringList{};
+        return GetParam() ? QStringList{"screensaver.SetActive true", "inhibit.Release"}
+                          : QStringList{};
     }
 };
 
@@ -285,7 +286,7 @@ TEST_P(EndingTest, QuitGivesTheDesktopModeBackAndEnds)
     command("quit", "ignored");
     EXPECT_EQ(log.events,
               QStringList{ModeText(1920, 1080, 32, 60)} + screenSaverOn() +
-                  QStringList{"process.EndNow"});
+                  QStringList({"inhibit.Flush", "process.EndNow"}));
     // The window is left as it was.
     EXPECT_TRUE(window->fullScreen);
     EXPECT_FALSE(hasTitleBar());
@@ -296,13 +297,13 @@ TEST_P(EndingTest, QuitOnASmallDesktopOnlyEnds)
     screenSaver.active = GetParam();
     restartOn(800, 600);
     command("quit");
-    EXPECT_EQ(log.events, screenSaverOn() + QStringList{"process.EndNow"});
+    EXPECT_EQ(log.events, screenSaverOn() + QStringList({"inhibit.Flush", "process.EndNow"}));
 }
 
 TEST_P(EndingTest, ShowSurveyEndsWithoutADisplayChange)
 {
     command("ShowSurvey");
-    EXPECT_EQ(log.events, screenSaverOn() + QStringList{"process.EndNow"});
+    EXPECT_EQ(log.events, screenSaverOn() + QStringList({"inhibit.Flush", "process.EndNow"}));
 }
 
 TEST_P(EndingTest, SurveyLinkOpensNothingAndGoesOn)

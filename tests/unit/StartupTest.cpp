@@ -84,7 +84,7 @@ TEST_F(StartupTest, NarrowPortraitDesktopIsRefusedBeforeAnythingElse)
                            "ui.ShowMessage Resolution Issue|This game does not support "
                            "portrait mode resolutions. Please set your monitor to "
                            "Landscape mode and restart the game.",
-                           "process.EndNow"}));
+                           "inhibit.Flush", "process.EndNow"}));
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(QDir(expectedSaveFolder()).exists());
 }
