@@ -36,9 +36,10 @@ int CountError(Display *display, XErrorEvent *event)
 
 } // namespace
 
-X11ErrorTrap::X11ErrorTrap(Display *display) : display_(display)
+X11ErrorTrap::X11ErrorTrap(Display *display, Kind kind) : display_(display), kind_(kind)
 {
-    XSync(display_, False); // errors of earlier requests are not ours
+    if (kind_ == Syncing)
+        XSync(display_, False); // errors of earlier requests are not ours
     if (trapped.empty())
         previousHandler = XSetErrorHandler(&CountError);
     Trapped *t = Find(display_);
@@ -52,7 +53,8 @@ X11ErrorTrap::X11ErrorTrap(Display *display) : display_(display)
 
 X11ErrorTrap::~X11ErrorTrap()
 {
-    XSync(display_, False);
+    if (kind_ == Syncing)
+        XSync(display_, False);
     Trapped *t = Find(display_);
     if (t && --t->depth == 0)
         trapped.erase(trapped.begin() + (t - trapped.data()));
@@ -64,7 +66,8 @@ X11ErrorTrap::~X11ErrorTrap()
 
 bool X11ErrorTrap::Failed()
 {
-    XSync(display_, False);
+    if (kind_ == Syncing)
+        XSync(display_, False);
     return ErrorCount() != 0;
 }
 

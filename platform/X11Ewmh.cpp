@@ -43,7 +43,7 @@ std::optional<std::vector<long>> ReadLongs(Display *d, Window w, const char *nam
     int format = 0;
     unsigned long items = 0, after = 0;
     unsigned char *data = nullptr;
-    X11ErrorTrap trap(d);
+    X11ErrorTrap trap(d, X11ErrorTrap::Replies);
     const int status = XGetWindowProperty(d, w, atom, 0, count, False, type, &actualType,
                                           &format, &items, &after, &data);
     std::optional<std::vector<long>> result;
@@ -67,7 +67,7 @@ QList<Atom> ReadAtoms(Display *d, Window w, const char *name)
     int format = 0;
     unsigned long items = 0, after = 0;
     unsigned char *data = nullptr;
-    X11ErrorTrap trap(d);
+    X11ErrorTrap trap(d, X11ErrorTrap::Replies);
     if (XGetWindowProperty(d, w, atom, 0, 4096, False, XA_ATOM, &actualType, &format, &items,
                            &after, &data) == Success
         && !trap.Failed() && data && format == 32) {
@@ -80,22 +80,25 @@ QList<Atom> ReadAtoms(Display *d, Window w, const char *name)
     return atoms;
 }
 
-bool WindowManagerRuns(Display *d)
+WindowManager ReadWindowManager(Display *d)
 {
+    WindowManager wm;
     const auto check = ReadLongs(d, DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 1);
     if (!check)
-        return false;
+        return wm;
     // A window manager that died leaves its property on the root window: the check window
     // must exist and name itself.
     const auto self = ReadLongs(d, Window((*check)[0]), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 1);
-    return self && (*self)[0] == (*check)[0];
+    wm.runs = self && (*self)[0] == (*check)[0];
+    if (wm.runs)
+        wm.supported = ReadAtoms(d, DefaultRootWindow(d), "_NET_SUPPORTED");
+    return wm;
 }
 
-bool Supports(Display *d, const char *hint)
+bool WindowManager::Supports(Display *d, const char *hint) const
 {
     const Atom atom = XInternAtom(d, hint, True);
-    return atom != None && WindowManagerRuns(d)
-           && ReadAtoms(d, DefaultRootWindow(d), "_NET_SUPPORTED").contains(atom);
+    return runs && atom != None && supported.contains(atom);
 }
 
 std::optional<QMargins> FrameExtentsProperty(Display *d, Window w)
@@ -184,7 +187,7 @@ int MonitorIndex(Display *d, const QRect &rect)
         || (major == 1 && minor < 5))
         return -1;
     int count = 0;
-    X11ErrorTrap trap(d);
+    X11ErrorTrap trap(d, X11ErrorTrap::Replies);
     XRRMonitorInfo *monitors = XRRGetMonitors(d, DefaultRootWindow(d), True, &count);
     int found = -1;
     for (int i = 0; monitors && i < count && found < 0; ++i)
@@ -198,7 +201,7 @@ int MonitorIndex(Display *d, const QRect &rect)
 bool Viewable(Display *d, Window w)
 {
     XWindowAttributes attributes{};
-    X11ErrorTrap trap(d);
+    X11ErrorTrap trap(d, X11ErrorTrap::Replies);
     return XGetWindowAttributes(d, w, &attributes) && !trap.Failed()
            && attributes.map_state == IsViewable;
 }
@@ -208,7 +211,7 @@ std::optional<QRect> ClientRect(Display *d, Window w)
     XWindowAttributes attributes{};
     int x = 0, y = 0;
     Window child = None;
-    X11ErrorTrap trap(d);
+    X11ErrorTrap trap(d, X11ErrorTrap::Replies);
     if (!XGetWindowAttributes(d, w, &attributes)
         || !XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &x, &y, &child)
         || trap.Failed())
@@ -220,7 +223,7 @@ int WinGravity(Display *d, Window w)
 {
     XSizeHints hints{};
     long supplied = 0;
-    X11ErrorTrap trap(d);
+    X11ErrorTrap trap(d, X11ErrorTrap::Replies);
     if (XGetWMNormalHints(d, w, &hints, &supplied) && (hints.flags & PWinGravity))
         return hints.win_gravity;
     return NorthWestGravity;

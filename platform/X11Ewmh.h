@@ -21,10 +21,14 @@ std::optional<std::vector<long>> ReadLongs(Display *d, Window w, const char *nam
 // The atoms of a list property such as _NET_SUPPORTED or _NET_WM_STATE.
 QList<Atom> ReadAtoms(Display *d, Window w, const char *name);
 
-// A window manager that follows EWMH runs (its check window names itself).
-bool WindowManagerRuns(Display *d);
-// That window manager lists the hint in _NET_SUPPORTED.
-bool Supports(Display *d, const char *hint);
+// What the running window manager tells about itself, read in one go.
+struct WindowManager {
+    bool runs = false;         // one that follows EWMH runs (its check window names itself)
+    QList<Atom> supported;     // _NET_SUPPORTED
+    // It lists the hint in _NET_SUPPORTED.
+    bool Supports(Display *d, const char *hint) const;
+};
+WindowManager ReadWindowManager(Display *d);
 
 // _NET_FRAME_EXTENTS as the window manager last set it (it may be stale: see the callers).
 std::optional<QMargins> FrameExtentsProperty(Display *d, Window w);

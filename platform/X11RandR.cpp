@@ -96,7 +96,7 @@ QSize MillimetresFor(Display *d, QSize pixels)
 // the RandR primary output, else the first connected output that drives one.
 std::optional<Current> ReadCurrent(Display *d, RROutput wanted)
 {
-    X11ErrorTrap trap(d);
+    X11ErrorTrap trap(d, X11ErrorTrap::Replies);
     Current c;
     const Window root = DefaultRootWindow(d);
     c.res.reset(XRRGetScreenResourcesCurrent(d, root));
@@ -222,7 +222,7 @@ std::optional<Saved> Decode(const QByteArray &data)
 QList<ActiveOutput> ActiveOutputs(Display *d)
 {
     QList<ActiveOutput> found;
-    X11ErrorTrap trap(d);
+    X11ErrorTrap trap(d, X11ErrorTrap::Replies);
     const Window root = DefaultRootWindow(d);
     Resources res(XRRGetScreenResourcesCurrent(d, root));
     if (!res)

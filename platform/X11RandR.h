@@ -2,7 +2,7 @@
 // Reading the display through RandR 1.2: the replies, the modes, the mode in force on an
 // output, the active outputs, and the restore data that names a mode so that it can be
 // given back. Shared by the display-mode service and the restore of the watchdog; the
-// changes themselves are in X11DisplayModes.cpp.
+// changes themselves are in X11DisplayModes.cpp, the modes of our own in X11OwnModes.cpp.
 //
 // Include after Qt's widget headers: Xlib's macros clash with them.
 #include <QByteArray>
@@ -78,6 +78,10 @@ struct ActiveOutput {
     bool primary = false;
 };
 QList<ActiveOutput> ActiveOutputs(Display *d);
+
+// Adds a mode of our own of the size shown and the rate to the output of `c` (or takes up
+// the one an earlier run left behind). Its id; None when the server refuses.
+RRMode AddOwnMode(Display *d, const Current &c, QSize shown, uint32_t rate);
 
 // --- Restore data --------------------------------------------------------------------------
 //

@@ -131,9 +131,11 @@ void X11WindowSystem::FrameChanged(QWidget *window)
     const Window w = watch->watched();
     const bool decorated = Decorated(GetWindowStyle(window));
     const bool mapped = ewmh::Viewable(d, w);
-    const bool windowManager = ewmh::WindowManagerRuns(d);
-    fullScreenWm_ = windowManager && ewmh::Supports(d, FullScreenState);
-    const bool extentsKept = windowManager && ewmh::Supports(d, "_NET_FRAME_EXTENTS");
+    const ewmh::WindowManager wm = ewmh::ReadWindowManager(d);
+    const bool windowManager = wm.runs;
+    fullScreenWm_ = wm.Supports(d, FullScreenState);
+    fullScreenMonitors_ = wm.Supports(d, "_NET_WM_FULLSCREEN_MONITORS");
+    const bool extentsKept = wm.Supports(d, "_NET_FRAME_EXTENTS");
     const QVariant applied = window->property(DecorationsProperty);
     const bool wasDecorated = !applied.isValid() || applied.toBool();
     const bool frameChanges = mapped && windowManager && extentsKept && wasDecorated != decorated;
@@ -192,8 +194,8 @@ void X11WindowSystem::CoverHomeOutput(QWidget *window, X11WindowWatch *watch)
 {
     Display *d = watch->display();
     const Window w = watch->watched();
-    const int monitor = home_.isEmpty() ? -1 : ewmh::MonitorIndex(d, home_);
-    if (monitor >= 0 && ewmh::Supports(d, "_NET_WM_FULLSCREEN_MONITORS"))
+    const int monitor = home_.isEmpty() || !fullScreenMonitors_ ? -1 : ewmh::MonitorIndex(d, home_);
+    if (monitor >= 0)
         ewmh::RequestFullScreenMonitor(d, w, monitor);
     if (!(window->windowState() & Qt::WindowFullScreen))
         window->setWindowState(window->windowState() | Qt::WindowFullScreen);
@@ -252,7 +254,7 @@ QMargins X11WindowSystem::DecoratedFrameExtents(QWidget *window)
     if (known.isValid())
         return known.value<QMargins>();
     if (mapped || !Decorated(GetWindowStyle(window))
-        || !ewmh::Supports(d, "_NET_REQUEST_FRAME_EXTENTS"))
+        || !ewmh::ReadWindowManager(d).Supports(d, "_NET_REQUEST_FRAME_EXTENTS"))
         return {};
 
     // Not mapped yet: ask the window manager what it would add (EWMH).

@@ -2,6 +2,7 @@
 // The main window's style word, title bar, full-screen state and place on X11.
 #include "platform/Services.h"
 
+#include <QList>
 #include <QPoint>
 
 #include <memory>
@@ -70,8 +71,10 @@ private:
 
     std::unique_ptr<X11WindowWatch> watch_;
     QRect home_;
-    // The window manager has a full-screen state (read at each frame change).
+    // What the window manager supports, read at each frame change: it has a full-screen
+    // state; it shows a full-screen window on a chosen monitor.
     bool fullScreenWm_ = false;
+    bool fullScreenMonitors_ = false;
 };
 
 } // namespace platform

@@ -311,7 +311,10 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
     {
         return decoratedNow(w) && tellsFrame ? decorated : QMargins();
     }
-    QMargins DecoratedFrameExtents(QWidget *) override { return tellsFrame ? decorated : QMargins(); }
+    QMargins DecoratedFrameExtents(QWidget *) override
+    {
+        return tellsFrame ? decorated : QMargins();
+    }
     bool HeldByWindowManager(QWidget *w) override { return held && !decoratedNow(w); }
     QRect ClientGeometry(QWidget *w) override
     {
