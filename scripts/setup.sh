@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake pkg-config git clang libclang-rt-14-dev
   qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libqt6webenginecore6-bin qt6-svg-dev
-  libgl-dev libxrandr-dev libxtst-dev libxss-dev libx11-dev
+  libgl-dev libxrandr-dev libxtst-dev libxss-dev libx11-dev zlib1g-dev
   libgtest-dev libgmock-dev
   haxe nodejs npm
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick

@@ -18,7 +18,6 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -134,8 +133,7 @@ int main(int argc, char **argv)
         window.Form_Load();
     } catch (const HostError &error) {
         // A start-up failure is reported, then the program ends.
-        std::fprintf(stderr, "lanternfall: %s\n", qPrintable(error.message()));
-        ui.ShowMessage(QStringLiteral("Lanternfall"), error.message());
+        window.StartFailed(error.message());
         return 1;
     }
     return app.exec();

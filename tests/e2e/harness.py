@@ -265,7 +265,14 @@ class Host:
         return [t for t in self.trace() if t["dir"] == "call" and (name is None or t["name"] == name)]
 
     def commands(self, name=None):
-        return [t for t in self.trace() if t["dir"] == "command" and (name is None or t["name"] == name)]
+        """The commands the host has handled, each with its outcome ("ok" or "error: ...")."""
+        return [t for t in self.trace() if t["dir"] == "command" and t["outcome"] != "received"
+                and (name is None or t["name"] == name)]
+
+    def received(self, name=None):
+        """The commands as they reached the host (also those that ended the program)."""
+        return [t for t in self.trace() if t["dir"] == "command" and t["outcome"] == "received"
+                and (name is None or t["name"] == name)]
 
     def acks(self):
         """What the probe movie acknowledged: (callback name, argument) pairs."""

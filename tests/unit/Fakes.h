@@ -179,8 +179,9 @@ struct FakeUserInterface : Logged, platform::UserInterface {
 
 struct FakeProcess : Logged, platform::Process {
     using Logged::Logged;
-    void EndNow(int) override { log.add("process.EndNow"), ++ends; }
+    void EndNow(int code) override { log.add("process.EndNow"), ++ends, exitCode = code; }
     int ends = 0;
+    int exitCode = -1;
 };
 
 struct FakeScreenSaver : Logged, platform::ScreenSaver {
