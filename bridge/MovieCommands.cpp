@@ -15,9 +15,12 @@ const QString DefaultHighScores = QStringLiteral(
 void frmMain::flashPlayer_FSCommand(const QString &command, const QString &args)
 {
     // The top-level entry for the movie's commands: a failure ends only this command and
-    // is reported; the program goes on.
+    // is reported; the program goes on. The trace has the command as soon as it is
+    // received (so also the commands that end the program) and its outcome once done.
     const QString commandCopy = command;
     const QString argsCopy = args;
+    ProtocolTrace::Record(ProtocolTrace::Direction::Command, commandCopy, argsCopy,
+                          QStringLiteral("received"));
     try {
         HandleMovieCommand(commandCopy, argsCopy);
         ProtocolTrace::Record(ProtocolTrace::Direction::Command, commandCopy, argsCopy, "ok");
@@ -39,8 +42,15 @@ void frmMain::HandleMovieCommand(const QString &command, const QString &args)
     } else if (command == u"CreatePlayer") {
         SaveFiles::CreateEmptyFile(profile(args));
     } else if (command == u"LoadLevelData") {
-        FlashCallFunction(QStringLiteral("LevelLoadComplete"),
-                          FileHandler::ReadWholeFile(profile(args)));
+        // Reads never fail: a name that cannot be a profile reads like a missing one, so the
+        // movie still gets its answer.
+        QString text;
+        try {
+            text = FileHandler::ReadWholeFile(profile(args));
+        } catch (const HostError &error) {
+            Note(error.message() + QStringLiteral("; LoadLevelData answers with no data"));
+        }
+        FlashCallFunction(QStringLiteral("LevelLoadComplete"), text);
     } else if (command == u"SaveLevelData") {
         // Name and data are split at every "|"; data holding "|" is kept up to its first one.
         const QStringList parts = args.isEmpty() ? QStringList() : args.split(u'|');
@@ -111,7 +121,7 @@ void frmMain::GetPlayerList()
         if (bestIndex != 0)
             list.swapItemsAt(0, bestIndex);
         for (QString &name : list)
-            name = name.left(name.size() - 4).toUpper();
+            name = SaveFiles::ListedName(name);
     }
     FlashCallFunction(QStringLiteral("PlayerLoadComplete"), list.join(u','));
 }

@@ -58,6 +58,10 @@ void frmMain::FocusLossSteps()
     FlashCallFunction(QStringLiteral("notifyGame"), QStringLiteral("lostFocus"));
     if (fullScreen) {
         GoWindowMode(true);
+        // The desktop may blank and lock again while the game waits minimised; the return to
+        // full screen switches the screen saver off once more.
+        if (ScreenSaverWasActive_)
+            SetScreenSaverActive(true);
         // Set before minimising: the resize that minimising causes must see it.
         FocusControls::ReturnToFullScreen = true;
         SetWindowState(1);

@@ -50,6 +50,24 @@ public:
     virtual bool SetActive(bool active) = 0;
 };
 
+// The desktop's own idle handling (the blanking and locking of GNOME, KDE, XFCE and of
+// Wayland compositors, which do not read the X server's timeout), held off by an inhibit.
+// Both calls return at once; the request is carried out in the background.
+class ScreenSaverInhibit {
+public:
+    virtual ~ScreenSaverInhibit() = default;
+    // Holds an inhibit with this reason; nothing more while one is held.
+    virtual void Hold(const QString &reason) = 0;
+    // Gives the inhibit back; nothing when none is held.
+    virtual void Release() = 0;
+    // Waits, at most timeoutMs, until what was asked so far has reached the desktop: the end
+    // of the program would cut it off.
+    virtual void Flush(int timeoutMs) = 0;
+    // True when a desktop screen saver owns the service on the session bus and says so
+    // within timeoutMs; false without a bus, without an owner or without an answer in time.
+    virtual bool DesktopScreenSaverRuns(int timeoutMs) = 0;
+};
+
 // Asking the desktop to open an address in the user's browser.
 class UrlOpener {
 public:
@@ -142,12 +160,14 @@ public:
     virtual qreal ScaleAt(const QPoint &point) { (void)point; return 1.0; }
 };
 
-// Typing keys into the focused window as if the user had typed them; also resets the
-// system's idle time. True when the keys were delivered.
+// Typing keys as if the user had typed them; also resets the system's idle time.
 class KeySender {
 public:
     virtual ~KeySender() = default;
-    virtual bool SendSpaceAndBackspace() = 0;
+    // Types a space and a Backspace into `window`, and only there: nothing is typed unless
+    // the window is the window manager's active window and holds the keyboard focus, and
+    // no other client has taken the keyboard. True when the keys were delivered.
+    virtual bool SendSpaceAndBackspace(QWidget *window) = 0;
 };
 
 // All services the window is given at creation.
@@ -160,6 +180,7 @@ struct Services {
     DisplayModes *displayModes = nullptr;
     WindowSystem *windowSystem = nullptr;
     KeySender *keySender = nullptr;
+    ScreenSaverInhibit *screenSaverInhibit = nullptr;
 };
 
 } // namespace platform

@@ -7,11 +7,6 @@
 #include <X11/Xlib.h>
 
 namespace platform {
-namespace {
-
-constexpr int DefaultTimeout = 600;
-
-} // namespace
 
 X11ScreenSaver::X11ScreenSaver() : ofQt_(true)
 {
@@ -49,7 +44,11 @@ bool X11ScreenSaver::SetActive(bool active)
     XGetScreenSaver(display, &timeout, &interval, &blanking, &exposures);
     if (timeout > 0)
         knownTimeout_ = timeout;
-    const int wanted = active ? (knownTimeout_ > 0 ? knownTimeout_ : DefaultTimeout) : 0;
+    // A timeout is only ever given back, never made up: a user who runs without the X
+    // screen saver (a desktop whose own idle service blanks, or `xset s off`) keeps it off.
+    if (active && knownTimeout_ <= 0)
+        return false;
+    const int wanted = active ? knownTimeout_ : 0;
     // The watchdog learns of the switch-off before it happens, and of the switch-on once it
     // has: at no moment is a timeout of ours left on the server unknown to it.
     if (!active && timeout > 0)

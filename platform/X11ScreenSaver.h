@@ -7,7 +7,7 @@ namespace platform {
 
 // The X server's screen saver: "active" means a non-zero screen-saver timeout. Switching
 // it off remembers the timeout in force, and switching it on restores that timeout (or the
-// one seen at creation, or ten minutes when none was ever known). A timeout switched off
+// one seen at creation); with no timeout ever seen, switching on leaves the server alone. A timeout switched off
 // is in the watchdog's care until it is switched on again, so that it comes back however
 // the program ends.
 class X11ScreenSaver : public ScreenSaver {

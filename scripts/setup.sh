@@ -7,15 +7,18 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake pkg-config git clang libclang-rt-14-dev
   qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libqt6webenginecore6-bin qt6-svg-dev
-  libgl-dev libxrandr-dev libxtst-dev libxss-dev libx11-dev
+  libgl-dev libxrandr-dev libxtst-dev libxss-dev libx11-dev zlib1g-dev
   libgtest-dev libgmock-dev
   haxe nodejs npm
   xvfb openbox xdotool x11-utils x11-xserver-utils imagemagick
   python3 procps fonts-dejavu-core desktop-file-utils appstream
   pulseaudio pulseaudio-utils
+  # the tests' private session bus (dbus-daemon) and asking it (dbus-send)
+  dbus-daemon dbus-bin
+  dpkg-dev lintian file   # the Debian package (scripts/package.sh) and its test
   # The desktops of the end-to-end desktop matrix (tests/e2e/desktops.py)
   xfwm4 xfce4-panel tint2 kwin-x11 kwin-style-breeze mutter weston xwayland
-  xserver-xorg-video-dummy dbus-daemon dbus-x11
+  xserver-xorg-video-dummy dbus-x11
   # Qt's Wayland platform, so that on the matrix's Wayland desktops Qt really has it to choose
   qt6-wayland
 )

@@ -2,7 +2,9 @@
 
 #include "bridge/core/HostError.h"
 #include "bridge/core/ProtocolTrace.h"
+#include "bridge/core/SaveFiles.h"
 #include "display/modChangeRes.h"
+#include "input/FocusControls.h"
 #include "shell/GameSettings.h"
 #include "shell/HostPaths.h"
 #include "shell/player/MoviePlayer.h"
@@ -38,21 +40,32 @@ frmMain::frmMain(const PlayerFactory &createPlayer, Context context, QWidget *pa
     flashPlayer_ = createPlayer(this);
     connect(flashPlayer_, &MoviePlayer::FSCommand, this, &frmMain::flashPlayer_FSCommand);
     connect(flashPlayer_, &MoviePlayer::failure, this, &frmMain::Report);
+    connect(flashPlayer_, &MoviePlayer::startFailed, this, &frmMain::StartFailed);
     connect(flashPlayer_, &MoviePlayer::externalLinkRequested, this, &frmMain::OpenExternalLink);
 }
 
 frmMain::~frmMain() = default;
 
-void frmMain::EndProcess()
+void frmMain::EndProcess(int exitCode)
 {
     ended_ = true;
-    services_.process->EndNow(0);
+    // What was asked of the desktop's screen saver reaches it before the process ends (a
+    // bus that hangs holds the end up half a second at most; an inhibit dies with the
+    // process's bus connection anyway).
+    if (services_.screenSaverInhibit)
+        services_.screenSaverInhibit->Flush(500);
+    services_.process->EndNow(exitCode);
 }
 
 void frmMain::Report(const QString &what)
 {
     if (services_.ui)
         services_.ui->ReportError(what);
+}
+
+void frmMain::Note(const QString &what)
+{
+    std::fprintf(stderr, "lanternfall: %s\n", qPrintable(what));
 }
 
 void frmMain::Form_Load()
@@ -126,8 +139,10 @@ void frmMain::Form_Load()
     }
 
     // 11. Create the save folder with every missing folder above it. Its result is not
-    //     examined: the save commands report their own failures.
+    //     examined: the save commands report their own failures. Temporary files that
+    //     saves cut short by a crash left there go (only those; this is the one copy).
     QDir().mkpath(SavePath_);
+    SaveFiles::RemoveLeftoverTempFiles(SavePath_);
 
     // 12. The window's outer size: the stage, at the scale a window shows it on this
     //     desktop.
@@ -177,3 +192,18 @@ void frmMain::closeEvent(QCloseEvent *event)
     }
 }
 
+void frmMain::StartFailed(const QString &message)
+{
+    // The game never ran. The desktop's mode and screen saver come back before the user
+    // reads why; the window goes, and nothing else runs meanwhile (no focus step with its
+    // call into the movie, no return to full screen). Then the program ends.
+    ended_ = true;
+    FocusControls::ReturnToFullScreen = false;
+    GoWindowMode(true);
+    if (ScreenSaverWasActive_)
+        SetScreenSaverActive(true);
+    hide();
+    if (services_.ui)
+        services_.ui->ShowMessage(QStringLiteral("Lanternfall"), message);
+    EndProcess(1);
+}

@@ -35,6 +35,10 @@ public:
     // The start-up sequence. A failure propagates as HostError; the caller reports it and
     // ends the program.
     void Form_Load();
+    // Start-up failed, in Form_Load or later when the movie could not be started: the
+    // desktop's mode and screen saver are given back, the user is told why in a message
+    // box, and the program ends (exit status 1). Nothing else runs meanwhile.
+    void StartFailed(const QString &message);
 
     // --- Calls into the movie (bridge/FlashCall.cpp) -------------------------------------
     // Calls the movie function fnName with the one argument fnArg; always returns "".
@@ -67,9 +71,12 @@ public:
     void FocusLossSteps();
     void FocusGainSteps();
 
-    // Runs one top-level step: a failure is reported and the program goes on.
+    // Runs one top-level step: a failure is reported and the program goes on. Once the
+    // program is ending, no further step runs.
     template <typename Step> void RunGuarded(Step step)
     {
+        if (ended_)
+            return;
         try {
             step();
         } catch (const HostError &error) {
@@ -143,8 +150,10 @@ private:
     void tmrDisableSleep_Timer();
     void OpenExternalLink(const QUrl &url);
     void Report(const QString &what);
+    // A note for whoever reads the program's output (stderr); the user is not disturbed.
+    static void Note(const QString &what);
     // Ends the process at once (a fake process returns; then nothing more is done).
-    void EndProcess();
+    void EndProcess(int exitCode = 0);
 
     // Ends of the program that happen inside other modules go through the window, so that
     // start-up knows not to go on when a fake process returned.

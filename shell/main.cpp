@@ -1,5 +1,6 @@
 // Lanternfall: the host that plays the game movie and serves it.
 #include "bridge/core/HostError.h"
+#include "platform/DBusScreenSaverInhibit.h"
 #include "platform/LinuxServices.h"
 #include "platform/Watchdog.h"
 #include "platform/X11DisplayModes.h"
@@ -17,7 +18,6 @@
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -102,6 +102,7 @@ int main(int argc, char **argv)
     platform::X11ScreenSaver screenSaver;
     platform::DesktopUrlOpener urlOpener;
     platform::X11KeySender keySender;
+    platform::DBusScreenSaverInhibit screenSaverInhibit(QStringLiteral("Lanternfall"));
     platform::X11DisplayModes displayModes;
     platform::X11WindowSystem windowSystem;
     // A run that ended without giving the desktop back (even its guardian gone) left a note;
@@ -118,6 +119,7 @@ int main(int argc, char **argv)
     context.services.screenSaver = &screenSaver;
     context.services.urlOpener = &urlOpener;
     context.services.keySender = &keySender;
+    context.services.screenSaverInhibit = &screenSaverInhibit;
     context.services.displayModes = &displayModes;
     context.services.windowSystem = &windowSystem;
 
@@ -131,8 +133,7 @@ int main(int argc, char **argv)
         window.Form_Load();
     } catch (const HostError &error) {
         // A start-up failure is reported, then the program ends.
-        std::fprintf(stderr, "lanternfall: %s\n", qPrintable(error.message()));
-        ui.ShowMessage(QStringLiteral("Lanternfall"), error.message());
+        window.StartFailed(error.message());
         return 1;
     }
     return app.exec();

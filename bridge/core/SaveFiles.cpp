@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -204,6 +205,21 @@ void replaceFile(const QString &path, const QByteArray &bytes)
             QStringLiteral("the new content may not be on disk yet: %1").arg(errorText(error)));
 }
 
+// True for a name our writes give their temporary files: the prefix, a 64-bit random
+// number in base 36 (1 to 13 of 0-9 and a-z), the suffix.
+bool isLeftoverName(const QByteArray &name)
+{
+    const QByteArray prefix = TempPrefix.toUtf8();
+    const QByteArray suffix = TempSuffix.toUtf8();
+    if (!name.startsWith(prefix) || !name.endsWith(suffix))
+        return false;
+    const QByteArray middle = name.mid(prefix.size(), name.size() - prefix.size() - suffix.size());
+    return !middle.isEmpty() && middle.size() <= 13 &&
+           std::all_of(middle.begin(), middle.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z');
+           });
+}
+
 } // namespace
 
 void WriteSaveFile(const QString &path, const QString &text)
@@ -216,6 +232,11 @@ void CreateEmptyFile(const QString &path)
     replaceFile(path, QByteArray());
 }
 
+QString ListedName(const QString &fileName)
+{
+    return fileName.left(fileName.size() - 4).toUpper();
+}
+
 QString ProfilePath(const QString &savePath, const QString &name)
 {
     if (name.contains(u'/') || name.contains(u'\\') || name.contains(QChar(u'\0')))
@@ -224,9 +245,10 @@ QString ProfilePath(const QString &savePath, const QString &name)
                            "hold \"/\", \"\\\" or a NUL character")
                 .arg(printable(name)));
     const QString fileName = name + QStringLiteral(".xml");
+    const QString listed = ListedName(fileName);
     const QStringList profiles = FileHandler::ListFiles(savePath + QStringLiteral("/*.xml"));
     for (const QString &existing : profiles) {
-        if (!existing.isEmpty() && QString::compare(existing, fileName, Qt::CaseInsensitive) == 0)
+        if (!existing.isEmpty() && ListedName(existing) == listed)
             return savePath + u'/' + existing;
     }
     return savePath + u'/' + fileName;
@@ -263,12 +285,9 @@ void RemoveLeftoverTempFiles(const QString &folder)
     if (!dir)
         return;
     const int folderFd = dirfd(dir);
-    const QByteArray prefix = TempPrefix.toUtf8();
-    const QByteArray suffix = TempSuffix.toUtf8();
     while (const dirent *item = readdir(dir)) {
-        const QByteArray name(item->d_name);
         struct stat st {};
-        if (name.startsWith(prefix) && name.endsWith(suffix) &&
+        if (isLeftoverName(QByteArray(item->d_name)) &&
             fstatat(folderFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
             unlinkat(folderFd, item->d_name, 0);
     }

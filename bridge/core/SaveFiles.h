@@ -25,21 +25,30 @@ void WriteSaveFile(const QString &path, const QString &text);
 // Replaces the file at path with an empty file (zero bytes), under the same rules.
 void CreateEmptyFile(const QString &path);
 
+// The name under which the player list shows the profile file fileName ("<name>.xml"):
+// the name without its last four characters, upper-cased by the full Unicode mapping
+// ("Straße" gives "STRASSE", "ﬁx" gives "FIX", "ıpek" gives "IPEK").
+QString ListedName(const QString &fileName);
+
 // The path of the profile file of the player called name in the folder savePath.
-// Profiles are found without regard to letter case (Unicode case folding): when the
-// folder already holds a file whose name equals name + ".xml" in another case, that
-// file's path is returned with its own name, so no second file differing only in case
-// ever comes into being. Among several such files the first in ListFiles order wins.
-// Otherwise savePath + "/" + name + ".xml". A name holding "/", "\" or a NUL character
-// is refused, so nothing outside the save folder can ever be addressed.
+// Profiles are found without regard to letter case, by the very mapping the player list
+// uses: when the folder already holds a profile whose ListedName equals that of
+// name + ".xml", that file's path is returned with its own name. So a listed name always
+// finds the file it was listed for, and no second file differing only in case ever comes
+// into being. Among several such files (names that differ only in case) the first in
+// ListFiles order wins. Otherwise savePath + "/" + name + ".xml". A name holding "/",
+// "\" or a NUL character is refused, so nothing outside the save folder can ever be
+// addressed.
 QString ProfilePath(const QString &savePath, const QString &name);
 
 // Removes the profile file at path. Refused when no such file exists, when path names a
 // folder, when the file is read-only or when the file system refuses.
 void DeleteProfile(const QString &path);
 
-// Removes the temporary files that writes interrupted by a crash left in folder. Meant for
-// start-up, before any write; failures are ignored.
+// Removes the temporary files that writes interrupted by a crash left in folder: regular
+// files named exactly as our writes name them (TempPrefix, 1 to 13 of the characters
+// 0-9 and a-z, TempSuffix), nothing else. Meant for start-up, before any write, while no
+// other copy runs; failures are ignored.
 void RemoveLeftoverTempFiles(const QString &folder);
 
 } // namespace SaveFiles

@@ -19,7 +19,8 @@ public:
     virtual QWidget *widget() = 0;
 
     // Loads and starts the movie at this full path. Throws HostError naming the path when
-    // the file is missing or cannot be read.
+    // the file is missing, cannot be read or is plainly no movie; later trouble with the
+    // start comes as startFailed.
     virtual void setMovie(const QString &path) = 0;
     virtual QString movie() const = 0;
 
@@ -34,8 +35,9 @@ public:
     // returns what the function returned. Synchronous: it returns after the function has
     // run (the movie may raise commands meanwhile). Throws HostError when no function of
     // that name is registered, the function throws, the player is gone or does not answer
-    // in time. A call made while the movie is still loading is held and delivered, in
-    // order, once the movie has registered its functions; it then returns the empty string.
+    // in time. A call made before the movie has loaded and registered the function it
+    // names, or behind such a call, is held and returns the empty string at once; held
+    // calls are delivered in order, and their failures come as one `failure`.
     virtual QString CallFunction(const QString &request) = 0;
 
     // The window that receives the player's mouse and keyboard input (null until the
@@ -48,6 +50,10 @@ signals:
     // Something went wrong away from any caller (a held call failed, the player's process
     // ended): the host reports it.
     void failure(const QString &message);
+    // The movie could not be started (a damaged movie, the player's files missing or
+    // unloadable, the page failing): the message names the file and the reason. The movie
+    // never played; the host tells the user and ends.
+    void startFailed(const QString &message);
     // The movie asked to open an address outside the player (a link, navigateToURL).
     void externalLinkRequested(const QUrl &url);
 };

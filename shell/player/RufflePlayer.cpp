@@ -4,85 +4,49 @@
 #include "bridge/core/InvokeRequest.h"
 #include "bridge/core/ProtocolTrace.h"
 #include "shell/player/AppScheme.h"
+#include "shell/player/MovieFile.h"
 #include "shell/player/PageBridge.h"
+#include "shell/player/PlayerPage.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTimer>
 #include <QWebChannel>
 #include <QWebEnginePage>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
-
-// A page that never navigates away from our own scheme. Links and new windows the movie
-// asks for are handed out as external link requests instead.
-class PlayerPage : public QWebEnginePage {
-    Q_OBJECT
-public:
-    PlayerPage(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent) {}
-
-signals:
-    void externalLink(const QUrl &url);
-
-protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
-    {
-        if (url.scheme() == QLatin1String(AppScheme::Name) && url.host() == u"app" &&
-            url.path() == u"/index.html" && isMainFrame &&
-            (type == NavigationTypeTyped || type == NavigationTypeReload))
-            return true;
-        // Only the page itself leaves for the browser; a frame inside it loads nothing.
-        if (url.scheme() != QLatin1String(AppScheme::Name) && isMainFrame)
-            emit externalLink(url);
-        return false;
-    }
-
-    QWebEnginePage *createWindow(WebWindowType) override
-    {
-        // window.open(): a throw-away page catches the address of its first navigation.
-        return new LinkCatcher(profile(), this);
-    }
-
-    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
-                                  int line, const QString &source) override
-    {
-        if (level == ErrorMessageLevel || qEnvironmentVariableIsSet("LANTERNFALL_PAGE_LOG"))
-            qInfo("player page: %s (%s:%d)", qPrintable(message), qPrintable(source), line);
-    }
-
-private:
-    class LinkCatcher : public QWebEnginePage {
-    public:
-        LinkCatcher(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent)
-        {
-        }
-
-    protected:
-        bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
-        {
-            if (!done_) {
-                done_ = true;
-                if (auto *owner = qobject_cast<PlayerPage *>(parent()))
-                    emit owner->externalLink(url);
-                deleteLater();
-            }
-            return false;
-        }
-
-    private:
-        bool done_ = false;
-    };
-};
 
 static void InitPageResources()
 {
     // The page lives in a static library's resources, which must be registered by hand.
     Q_INIT_RESOURCE(page);
 }
+
+namespace {
+
+QString Damaged(const QString &movie, const QString &reason)
+{
+    return QStringLiteral("The movie \"%1\" is not a Flash movie or is damaged: %2.")
+        .arg(movie, reason);
+}
+
+QString CannotPlay(const QString &movie, const QString &reason)
+{
+    return QStringLiteral("The movie \"%1\" cannot be played: %2.").arg(movie, reason);
+}
+
+QStringList NamesOf(const QString &json)
+{
+    QStringList names;
+    for (const QJsonValue &name : QJsonDocument::fromJson(json.toUtf8()).array())
+        names << name.toString();
+    return names;
+}
+
+} // namespace
 
 RufflePlayer::RufflePlayer(const QString &ruffleDir, QWidget *parent)
     : MoviePlayer(parent), ruffleDir_(ruffleDir), properties_(RuffleConfig::Defaults())
@@ -114,20 +78,40 @@ RufflePlayer::RufflePlayer(const QString &ruffleDir, QWidget *parent)
     channel_->registerObject(QStringLiteral("host"), bridge_);
     page_->setWebChannel(channel_);
 
+    loadBound_.setSingleShot(true);
+    loadBound_.setInterval(LoadBoundMs);
+    connect(&loadBound_, &QTimer::timeout, this, [this] {
+        stopPlayer(CannotPlay(moviePath_, QStringLiteral("it did not load within %1 s")
+                                              .arg(LoadBoundMs / 1000)));
+    });
+    registrationBound_.setSingleShot(true);
+    registrationBound_.setInterval(RegistrationBoundMs);
+    connect(&registrationBound_, &QTimer::timeout, this, &RufflePlayer::onRegistrationBound);
+
     connect(page_, &PlayerPage::externalLink, this, &RufflePlayer::externalLinkRequested);
+    connect(page_, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
+        // Only our own page counts; a refused link of the movie's ends as a failed load too.
+        if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+            info.url() == QUrl(QString::fromLatin1(AppScheme::PageUrl)))
+            stopPlayer(CannotPlay(moviePath_, QStringLiteral("the player's page did not load (%1)")
+                                                  .arg(info.errorString())));
+    });
     connect(page_, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
                 if (status == QWebEnginePage::NormalTerminationStatus)
                     return;
-                onRendererGone(QStringLiteral("the movie player's page process ended "
-                                              "(status %1, exit code %2)")
-                                   .arg(int(status))
-                                   .arg(exitCode));
+                const QString why = QStringLiteral("the movie player's page process ended "
+                                                   "(status %1, exit code %2)")
+                                        .arg(int(status))
+                                        .arg(exitCode);
+                stopPlayer(state_ == State::Loading ? CannotPlay(moviePath_, why) : why);
             });
 }
 
 RufflePlayer::~RufflePlayer()
 {
+    if (movieCheck_.joinable())
+        movieCheck_.join();
     // The page must go before its profile.
     delete view_;
 }
@@ -154,13 +138,38 @@ void RufflePlayer::setMovie(const QString &path)
         throw HostError(QStringLiteral("The movie file \"%1\" cannot be read: %2")
                             .arg(path, info.isFile() ? file.errorString()
                                                      : QStringLiteral("not a file")));
+    const QByteArray head = file.read(MovieFile::HeaderBytes);
     file.close();
+    if (const QString problem = MovieFile::HeaderProblem(head, info.size()); !problem.isEmpty())
+        throw HostError(Damaged(path, problem));
+    if (!QFileInfo(ruffleDir_ + QStringLiteral("/ruffle.js")).isFile())
+        throw HostError(
+            CannotPlay(path, QStringLiteral("the player's files are missing from %1").arg(ruffleDir_)));
+
     moviePath_ = path;
     properties_["Movie"] = path;
     scheme_->setMovie(path);
     state_ = State::Loading;
     failure_.clear();
+    loadBound_.start();
     page_->load(QUrl(QString::fromLatin1(AppScheme::PageUrl)));
+
+    // Unpacking a compressed movie takes a while for a large one: it runs beside the
+    // page's loading, and its verdict comes back through the event loop.
+    if (movieCheck_.joinable())
+        movieCheck_.join();
+    movieCheck_ = std::thread([this, path] {
+        const QString problem = MovieFile::ContentProblem(path);
+        QMetaObject::invokeMethod(this, [this, problem] { onMovieChecked(problem); },
+                                  Qt::QueuedConnection);
+    });
+}
+
+void RufflePlayer::onMovieChecked(const QString &problem)
+{
+    // A damaged movie fails the start, also when the player began to play what it could.
+    if (!problem.isEmpty())
+        stopPlayer(Damaged(moviePath_, problem), true);
 }
 
 void RufflePlayer::setAllowFullScreen(const QString &value)
@@ -212,117 +221,46 @@ void RufflePlayer::dispatchCommands()
 
 void RufflePlayer::onPlayerState(const QString &state, const QString &detail)
 {
-    if (state == u"ready" && state_ == State::Loading) {
-        state_ = State::Ready;
-        // Deliver the calls held while the movie was loading, in order. A failure of one
-        // is reported and does not stop the others.
-        while (!held_.isEmpty() && state_ == State::Ready) {
-            const QString request = held_.takeFirst();
-            try {
-                deliver(request);
-            } catch (const HostError &error) {
-                emit failure(error.message());
-            }
-        }
-    } else if (state == u"failed" && state_ != State::Failed) {
-        fail(QStringLiteral("The movie \"%1\" could not be played: %2").arg(moviePath_, detail));
+    if (state_ == State::Failed)
+        return;
+    if (state == u"loaded" && state_ == State::Loading) {
+        onMovieLoaded(NamesOf(detail));
+    } else if (state == u"registered" && state_ == State::Playing) {
+        onNamesRegistered(NamesOf(detail));
+    } else if (state == u"unplayable") {
+        stopPlayer(Damaged(moviePath_, QStringLiteral("the player cannot read it (%1)").arg(detail)),
+                   true);
+    } else if (state == u"player") {
+        stopPlayer(CannotPlay(moviePath_, QStringLiteral("the player's files in %1 could not be "
+                                                         "loaded (%2)")
+                                              .arg(ruffleDir_, detail)),
+                   true);
+    } else if (state == u"failed") {
+        stopPlayer(state_ == State::Loading
+                       ? CannotPlay(moviePath_, detail)
+                       : QStringLiteral("The movie player stopped playing \"%1\": %2.")
+                             .arg(moviePath_, detail));
     }
 }
 
-void RufflePlayer::onRendererGone(const QString &why)
+void RufflePlayer::stopPlayer(const QString &message, bool startFailure)
 {
-    fail(why);
-}
-
-void RufflePlayer::fail(const QString &message)
-{
+    if (state_ == State::Failed)
+        return;
+    const bool starting = startFailure || state_ == State::Loading;
     state_ = State::Failed;
     failure_ = message;
+    loadBound_.stop();
+    registrationBound_.stop();
     const QStringList dropped = std::exchange(held_, {});
     for (const QString &request : dropped) {
         const auto call = InvokeRequest::Parse(request);
         ProtocolTrace::Record(ProtocolTrace::Direction::Call, call ? call->name : request,
                               call ? call->argument : QString(), "error: " + message);
     }
-    emit failure(message);
+    emit stopped();
+    if (starting)
+        emit startFailed(message);
+    else
+        emit failure(message);
 }
-
-QString RufflePlayer::CallFunction(const QString &request)
-{
-    switch (state_) {
-    case State::Idle:
-        throw HostError(QStringLiteral("No movie is loaded in the player."));
-    case State::Failed:
-        throw HostError(failure_);
-    case State::Loading:
-        held_.append(request);
-        return {};
-    case State::Ready:
-        break;
-    }
-    return deliver(request);
-}
-
-QString RufflePlayer::deliver(const QString &request)
-{
-    const auto call = InvokeRequest::Parse(request);
-    const QString name = call ? call->name : request;
-    const QString argument = call ? call->argument : QString();
-    auto trace = [&](const QString &outcome) {
-        ProtocolTrace::Record(ProtocolTrace::Direction::Call, name, argument, outcome);
-    };
-
-    const QString script = QStringLiteral("window.lanternfallInvoke(%1)")
-                               .arg(QString::fromUtf8(
-                                   QJsonDocument(QJsonArray{request}).toJson(QJsonDocument::Compact)
-                                       .mid(1)
-                                       .chopped(1)));
-    struct Outcome {
-        bool done = false;
-        QVariant value;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    QEventLoop loop;
-    QPointer<QEventLoop> guard(&loop);
-    page_->runJavaScript(script, [outcome, guard](const QVariant &value) {
-        outcome->done = true;
-        outcome->value = value;
-        if (guard)
-            guard->quit();
-    });
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &MoviePlayer::failure, &loop, &QEventLoop::quit);
-    timeout.start(callTimeoutMs_);
-    ++waiting_;
-    if (!outcome->done)
-        loop.exec();
-    --waiting_;
-    if (waiting_ == 0 && !pendingCommands_.isEmpty())
-        QTimer::singleShot(0, this, &RufflePlayer::dispatchCommands);
-
-    if (!outcome->done) {
-        const QString message =
-            state_ == State::Failed
-                ? failure_
-                : QStringLiteral("The movie did not answer the call \"%1\" within %2 ms.")
-                      .arg(name)
-                      .arg(callTimeoutMs_);
-        trace("error: " + message);
-        throw HostError(message);
-    }
-    const QString answer = outcome->value.toString();
-    if (!answer.startsWith(u"ok:")) {
-        const QString message = answer.startsWith(u"error:")
-                                    ? answer.mid(6)
-                                    : QStringLiteral("The player page gave no answer to \"%1\".")
-                                          .arg(name);
-        trace("error: " + message);
-        throw HostError(message);
-    }
-    trace("ok");
-    return answer.mid(3);
-}
-
-#include "RufflePlayer.moc"

@@ -30,6 +30,7 @@ class Desktop(XQueries, Display):
     size = (1920, 1080)
     scale = 1.0        # the desktop's scale as Qt applies it to the host
     wayland = False    # the host reaches the X server through Xwayland
+    frame_shadow = 0   # invisible margin around a frame window where no _NET_FRAME_EXTENTS tells
     host_env = {}
 
     def __init__(self):
@@ -167,6 +168,8 @@ class Desktop(XQueries, Display):
         return found
 
     def close(self):
+        if getattr(self, "_xconn", None):
+            self._xconn.close()
         for proc in reversed(self.clients + self.procs):
             if proc.poll() is None:
                 proc.terminate()
@@ -368,6 +371,7 @@ class Weston(Desktop):
     label = "Wayland: weston + Xwayland"
     programs = ("Xvfb", "weston", "Xwayland")
     wayland = True
+    frame_shadow = 32  # the theme's margin around the frames it draws for X windows
 
     def start(self):
         self.start_xvfb()

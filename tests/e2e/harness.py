@@ -64,8 +64,39 @@ def idle_ms(display_name):
         xlib.XCloseDisplay(display)
 
 
+class SessionBus:
+    """A private D-Bus session bus (dbus-daemon with a configuration of its own and no service
+    files, so nothing is started on demand). Without one, every X client that asks for the
+    session bus would have libdbus start a bus for the display, which outlives the test."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="lf-bus-")
+        config = os.path.join(self.dir, "bus.conf")
+        with open(config, "w") as f:
+            f.write('<busconfig><type>session</type><listen>unix:dir=%s</listen>'
+                    '<auth>EXTERNAL</auth><policy context="default">'
+                    '<allow send_destination="*" eavesdrop="true"/><allow eavesdrop="true"/>'
+                    '<allow own="*"/></policy></busconfig>'
+                    % self.dir)
+        self.proc = subprocess.Popen(
+            ["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, start_new_session=True)
+        self.address = self.proc.stdout.readline().strip()
+        if not self.address:
+            self.close()
+            raise RuntimeError("dbus-daemon did not start")
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(5)
+        self.proc.stdout.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
 class Display:
-    """A private X server (Xvfb -noreset) with openbox, given a desktop mode with real timings."""
+    """A private X server (Xvfb -noreset) with openbox, given a desktop mode with real timings,
+    and a private session bus."""
 
     def __init__(self, width=1920, height=1080, window_manager=True):
         self.width, self.height = width, height
@@ -87,9 +118,9 @@ class Display:
             self.xvfb.kill()
             raise RuntimeError("Xvfb did not start")
         self.name = ":" + number.decode().strip()
-        self.env = dict(os.environ, DISPLAY=self.name)
+        self.bus = SessionBus()
+        self.env = dict(os.environ, DISPLAY=self.name, DBUS_SESSION_BUS_ADDRESS=self.bus.address)
         self.env.pop("WAYLAND_DISPLAY", None)
-        self.bus_pid = self.start_session_bus()
         mode = DESKTOP_MODES.get((width, height))
         if mode:
             self.xrandr("--newmode", mode[0], *mode[1].split())
@@ -102,20 +133,6 @@ class Display:
                                        stderr=subprocess.DEVNULL, start_new_session=True)
             wait_for(lambda: "_NET_SUPPORTING_WM_CHECK" in self.run("xprop", "-root"), 10,
                      what="openbox")
-
-    def start_session_bus(self):
-        """A private D-Bus session bus for this display's clients. Without one the web
-        engine autolaunches a bus daemon at each host start (dbus-launch, where installed),
-        and that daemon outlives the host once the host's process group is killed."""
-        if not shutil.which("dbus-daemon"):
-            return None
-        out = subprocess.run(["dbus-daemon", "--session", "--fork", "--nopidfile",
-                              "--print-address=1", "--print-pid=1"],
-                             capture_output=True, text=True, timeout=20).stdout.split()
-        if len(out) != 2 or not out[1].isdigit():
-            return None
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = out[0]
-        return int(out[1])
 
     def run(self, *args, check=False):
         result = subprocess.run(list(args), env=self.env, capture_output=True, text=True,
@@ -177,11 +194,7 @@ class Display:
                 except subprocess.TimeoutExpired:
                     proc.kill()
                     proc.wait(5)
-        if self.bus_pid:
-            try:
-                os.kill(self.bus_pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
+        self.bus.close()
 
 
 class Host:
@@ -252,7 +265,14 @@ class Host:
         return [t for t in self.trace() if t["dir"] == "call" and (name is None or t["name"] == name)]
 
     def commands(self, name=None):
-        return [t for t in self.trace() if t["dir"] == "command" and (name is None or t["name"] == name)]
+        """The commands the host has handled, each with its outcome ("ok" or "error: ...")."""
+        return [t for t in self.trace() if t["dir"] == "command" and t["outcome"] != "received"
+                and (name is None or t["name"] == name)]
+
+    def received(self, name=None):
+        """The commands as they reached the host (also those that ended the program)."""
+        return [t for t in self.trace() if t["dir"] == "command" and t["outcome"] == "received"
+                and (name is None or t["name"] == name)]
 
     def acks(self):
         """What the probe movie acknowledged: (callback name, argument) pairs."""
@@ -334,8 +354,8 @@ class HostTestCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        if not shutil.which("Xvfb") or not shutil.which("openbox"):
-            raise unittest.SkipTest("Xvfb and openbox are needed")
+        if not all(shutil.which(p) for p in ("Xvfb", "openbox", "dbus-daemon")):
+            raise unittest.SkipTest("Xvfb, openbox and dbus-daemon are needed")
         cls.display = Display(*cls.display_size)
 
     @classmethod

@@ -25,6 +25,7 @@ SAVER = 300            # the screen-saver timeout of the desktop before the host
 WITHIN = 0.5           # full screen reached within this time of the request (s)
 RESTORED_WITHIN = 1.0  # the desktop given back after the end (s)
 TICK = 10              # the keep-awake period (s)
+SETTLE = 3.0           # how long a compositor may animate a change before the picture counts (s)
 FULL, WINDOW = "true", "false"
 
 # The movie's part: a failing command (a report box) when the window is asked to close,
@@ -75,7 +76,8 @@ class Scenario(unittest.TestCase):
     # --- Actions ---------------------------------------------------------------------
 
     def key(self, *keys):
-        self.d.run("xdotool", "key", *keys, check=True)
+        """A chord of keys (XTest), e.g. key("Control_L", "Return")."""
+        self.d.xconn().key(*keys)
         self.last_input = time.monotonic()
 
     def typed_since(self, since):
@@ -92,55 +94,75 @@ class Scenario(unittest.TestCase):
             self.fail("keys were typed while %s (the X server's idle time restarted)" % what)
 
     def activate(self, wid):
-        self.d.run("xdotool", "windowactivate", str(wid))
+        """Asks the window manager to activate the window, as a taskbar does."""
+        self.d.xconn().send(wid, "_NET_ACTIVE_WINDOW", [2, 0, 0], to_root=True)
 
     def markers(self, host):
         return [a for n, a in host.acks() if n == "SwitchFullscreenMarker"]
 
     def toggle(self, host, to):
-        count = len(self.markers(host))
+        count, calls = len(self.markers(host)), len(host.calls("SwitchFullscreenMarker"))
+        self.key("Control_L", "Return")
         start = time.monotonic()
-        self.key("ctrl+Return")
         if to == FULL:
             with self.subTest("full screen reached"):
-                self.wait_full_screen(start, count)
+                self.wait_full_screen(start, calls)
         wait_for(lambda: len(self.markers(host)) > count, 10, what="the movie told %s" % to)
         self.assertEqual(self.markers(host)[-1], to)
 
-    def locate_stage(self, image, when, problems):
-        """The stage in the screenshot, or None with the reason added to problems; the
-        screenshot is then kept in LF_MATRIX_SHOTS."""
-        try:
-            return screen.locate_stage(image)
-        except AssertionError as e:
-            problems.append(str(e))
-            folder = os.environ.get("LF_MATRIX_SHOTS")
-            if folder:
-                os.makedirs(folder, exist_ok=True)
-                path = os.path.join(folder, "%s-%s.ppm" % (self.d.key, when.replace(" ", "-")))
-                with open(path, "wb") as f:
-                    f.write(image.ppm)
-                problems.append("screenshot: " + path)
-            return None
+    def look(self, when, judge, own_window=False):
+        """Takes screenshots until judge(stage) finds nothing wrong with the stage they
+        show, for up to SETTLE s (a compositor may still be animating the change), and
+        returns (stage or None, problems). The last screenshot of a failure is kept in
+        LF_MATRIX_SHOTS."""
+        deadline = time.monotonic() + SETTLE
+        while True:
+            if own_window:
+                image = screen.Image(self.d.run_binary("import", "-window", str(self.wid), "-depth", "8", "ppm:-"))
+            else:
+                image = screen.Image(self.d.screenshot())
+            try:
+                stage = screen.locate_stage(image)
+                problems = judge(stage)
+            except AssertionError as e:
+                stage, problems = None, [str(e)]
+            if not problems or time.monotonic() > deadline:
+                break
+        folder = os.environ.get("LF_MATRIX_SHOTS")
+        if problems and folder:
+            os.makedirs(folder, exist_ok=True)
+            path = os.path.join(folder, "%s-%s.ppm" % (self.d.key, when.replace(" ", "-")))
+            with open(path, "wb") as f:
+                f.write(image.ppm)
+            problems.append("screenshot: " + path)
+        return stage, problems
 
     # --- Full screen -----------------------------------------------------------------
 
     def full_screen_now(self):
-        """The X server's state matches full screen (cheap enough to poll)."""
+        """The X server shows full screen: the window and (but on Xwayland, which
+        emulates the mode for the host alone) the game's output at 800x600."""
         x, y = self.origin
-        if self.d.geometry(self.wid) != (x, y, 800, 600):
+        xconn = self.d.xconn()
+        if xconn.geometry(self.wid) != (x, y, 800, 600):
             return False
-        if self.d.wayland:
-            return True
-        out = self.d.outputs().get(self.game)
-        return bool(out) and (out["x"], out["y"], out["w"], out["h"]) == (x, y, 800, 600)
+        return self.d.wayland or xconn.monitors().get(self.game) == (x, y, 800, 600)
 
-    def wait_full_screen(self, start, markers):
-        """Full screen is done when the X server shows it and the movie has been told
-        (a window manager the host waits for must not hold up the switch)."""
-        self.wait(lambda: len(self.markers(self.host)) > markers and self.full_screen_now(), 10,
-                  "full screen in the X server and the movie told", 0.02)
-        self.timings.append(time.monotonic() - start)
+    def wait_full_screen(self, start, calls):
+        """Full screen is done when the X server shows it and the host has told the movie
+        (a switch that still waits on the window manager is not done). Records how long
+        each took after the request."""
+        seen = {}
+
+        def done():
+            now = time.monotonic() - start
+            if "x" not in seen and self.full_screen_now():
+                seen["x"] = now
+            if "told" not in seen and len(self.host.calls("SwitchFullscreenMarker")) > calls:
+                seen["told"] = now
+            return len(seen) == 2
+        self.wait(done, 10, "full screen in the X server and the movie told", 0.01)
+        self.timings.append((seen["x"], seen["told"]))
 
     def check_full_screen(self, when):
         """The window covers exactly the game's output at 800x600, nothing above it (the
@@ -177,22 +199,21 @@ class Scenario(unittest.TestCase):
         if d.screensaver_timeout() != 0:
             problems.append("the screen saver is on (%s s)" % d.screensaver_timeout())
         if d.screenshot is None:
-            # No picture of the compositor's output: the window's own pixels at least.
-            image, expected = self.window_image(), (0, 0, 800, 600)
+            expected = (0, 0, 800, 600)  # no picture of the compositor's output: the window's own
         elif d.wayland:
             out = self.desktop[self.game]
-            image, expected = screen.Image(d.screenshot()), (out["x"], out["y"], out["w"], out["h"])
+            expected = (out["x"], out["y"], out["w"], out["h"])  # Xwayland scales it to the output
         else:
-            image, expected = screen.Image(d.screenshot()), (x, y, 800, 600)
-        stage = self.locate_stage(image, when, problems)
-        if stage and any(abs(a - b) > 1 for a, b in zip(stage["rect"], expected)):
-            problems.append("the stage shows at %s, not over the whole output %s" % (stage["rect"], expected))
+            expected = (x, y, 800, 600)
+        stage, seen = self.look(when, lambda stage: [
+            "the stage shows at %s, not over the whole %s %s"
+            % (stage["rect"], "window" if d.screenshot is None else "output", expected)]
+            if any(abs(a - b) > 1 for a, b in zip(stage["rect"], expected)) else [],
+            own_window=d.screenshot is None)
+        problems += seen
         if problems:
             self.fail("%s: %s; %s" % (when, "; ".join(problems), self.describe()))
         log("%s: stage %s, scale %.2f x %.2f" % (when, stage["rect"], *stage["scale"]))
-
-    def window_image(self):
-        return screen.Image(self.d.run_binary("import", "-window", str(self.wid), "-depth", "8", "ppm:-"))
 
     # --- Window mode -----------------------------------------------------------------
 
@@ -206,7 +227,10 @@ class Scenario(unittest.TestCase):
         if "_NET_WM_STATE_FULLSCREEN" in d.atoms("_NET_WM_STATE", wid):
             problems.append("_NET_WM_STATE still has _NET_WM_STATE_FULLSCREEN")
         client = d.geometry(wid)
+        # The visible frame: as announced, else the frame window less its invisible shadow.
+        m = d.frame_shadow
         frame = d.geometry(d.frame_window(wid))
+        frame = (frame[0] + m, frame[1] + m, frame[2] - 2 * m, frame[3] - 2 * m)
         extents = d.frame_extents(wid)
         if extents:
             frame = (client[0] - extents[0], client[1] - extents[2],
@@ -225,18 +249,19 @@ class Scenario(unittest.TestCase):
         # The stage at the desktop's scale when that fits the work area, else the largest that fits.
         largest = min((area[2] - frame[2] + client[2]) / 800, (area[3] - frame[3] + client[3]) / 600)
         if d.screenshot is None:
-            image, client, area = self.window_image(), (0, 0) + client[2:], (0, 0) + client[2:]
-        else:
-            image = screen.Image(d.screenshot())
-        stage = self.locate_stage(image, when, problems)
-        if stage:
-            rect, scale = stage["rect"], stage["scale"][0]
+            client = area = (0, 0) + client[2:]  # the window's own picture
+
+        def judge(stage):
+            rect, scale, wrong = stage["rect"], stage["scale"][0], []
             if not inside(rect, client) or not inside(rect, area):
-                problems.append("the stage %s is not inside the window %s and the work area %s" % (rect, client, area))
+                wrong.append("the stage %s is not inside the window %s and the work area %s" % (rect, client, area))
             expected = min(d.scale, largest)
             if abs(scale - expected) > 0.01:
-                problems.append("the stage is shown at %.3f, not at %.3f (desktop's scale %.2f, the largest "
-                                "that fits the work area %.3f)" % (scale, expected, d.scale, largest))
+                wrong.append("the stage is shown at %.3f, not at %.3f (desktop's scale %.2f, the largest "
+                             "that fits the work area %.3f)" % (scale, expected, d.scale, largest))
+            return wrong
+        stage, seen = self.look(when, judge, own_window=d.screenshot is None)
+        problems += seen
         if problems:
             self.fail("%s: %s; %s" % (when, "; ".join(problems), self.describe()))
         log("%s: window %s, stage %s, scale %.2f" % (when, frame, stage["rect"], stage["scale"][0]))
@@ -273,7 +298,7 @@ class Scenario(unittest.TestCase):
             if self.typed_since(self.last_input) is None:
                 log("%s: the X server has no idle time; keep-awake keys not observed" % d.label)
             else:
-                self.wait(lambda: self.typed_since(self.last_input), TICK + 2, "a keep-awake key")
+                self.wait(lambda: self.typed_since(self.last_input), TICK + 5, "a keep-awake key")
         self.other_application(host)
 
         # A failure report: the box must stay until it is read (a space typed into it
@@ -296,7 +321,7 @@ class Scenario(unittest.TestCase):
         self.toggle(host, WINDOW)
         with self.subTest("window mode 3"):
             self.check_window_mode("window mode 3")
-        self.key("ctrl+Return")  # full screen, and the movie then says "quit"
+        self.key("Control_L", "Return")  # full screen, and the movie then says "quit"
         self.assertEqual(proc.wait(30), 0)
         with self.subTest("quit gives the desktop back"):
             self.assert_desktop_back("after quit")
@@ -305,10 +330,12 @@ class Scenario(unittest.TestCase):
         with self.subTest("kill -9 gives the desktop back"):
             self.killed_in_full_screen()
 
-        log("%s: full screen reached in %s s after the request (load average %.1f)"
-            % (d.label, ", ".join("%.3f" % t for t in self.timings), os.getloadavg()[0]))
-        self.assertLessEqual(max(self.timings, default=0), WITHIN,
-                             "full screen took longer than %.1f s (load average %.1f)" % (WITHIN, os.getloadavg()[0]))
+        spelled = ", ".join("%.3f/%.3f" % t for t in self.timings)
+        log("%s: full screen in the X server / the movie told, s after the request: %s (load average %.1f)"
+            % (d.label, spelled, os.getloadavg()[0]))
+        self.assertLessEqual(max((max(t) for t in self.timings), default=0), WITHIN,
+                             "full screen took longer than %.1f s: %s (load average %.1f)"
+                             % (WITHIN, spelled, os.getloadavg()[0]))
 
     def other_application(self, host):
         d = self.d
@@ -329,10 +356,11 @@ class Scenario(unittest.TestCase):
             self.assertEqual(d.screensaver_timeout(), SAVER, "the screen saver is not back on")
             self.hold_without_keys("another application was active")
             self.assertNotIn("KeyPress", other_log(), "keys typed into the other application")
-        markers, start = len(self.markers(host)), time.monotonic()
+        calls = len(host.calls("SwitchFullscreenMarker"))
         self.activate(self.wid)
+        start = time.monotonic()
         with self.subTest("full screen reached"):
-            self.wait_full_screen(start, markers)
+            self.wait_full_screen(start, calls)
         with self.subTest("the movie hears it has the focus again"):
             host.wait_ack("notifyGame", "gainedFocus", count=2, timeout=10)
         with self.subTest("full screen again"):

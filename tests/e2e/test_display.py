@@ -83,6 +83,8 @@ class FullScreenTest(DisplayTestCase):
         proc = host.start()
         self.assertEqual(proc.wait(60), 0)
         self.assert_desktop_back()
+        # The trace has the command that ended the program.
+        self.assertEqual([c["arg"] for c in host.received("quit")], [""])
 
     def test_kill_gives_the_desktop_back_within_a_second(self):
         for how in (signal.SIGKILL, signal.SIGTERM, signal.SIGINT, signal.SIGHUP):

@@ -3,10 +3,36 @@
 receives."""
 
 import os
+import subprocess
+import tempfile
 import time
 import unittest
 
 from harness import HostTestCase, idle_ms, probe_script, wait_for
+
+
+class KeyRecorder:
+    """Another application: xev with a window of its own, named "keys", recording the key
+    presses it receives."""
+
+    def __init__(self, display):
+        self.log = tempfile.NamedTemporaryFile("w+", prefix="lf-keys-")
+        self.proc = subprocess.Popen(["xev", "-event", "keyboard", "-name", "keys"],
+                                     env=display.env, stdout=self.log, stderr=subprocess.DEVNULL,
+                                     start_new_session=True)
+        self.wid = int(wait_for(lambda: display.run("xdotool", "search", "--onlyvisible",
+                                                    "--name", "^keys$").split(),
+                                10, what="the other application")[0])
+
+    def presses(self):
+        self.log.seek(0)
+        return [line for line in self.log.read().splitlines() if line.startswith("KeyPress")]
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(5)
+        self.log.close()
 
 
 class InputTest(HostTestCase):
@@ -37,7 +63,9 @@ class InputTest(HostTestCase):
         mouse = [c["arg"] for c in host.commands("probe_mouse")]
         self.assertNotIn("rightdown", mouse)
         self.assertNotIn("rightup", mouse)
-        self.assertFalse([k for k in self.keys_seen(host) if k.startswith("down:") and k not in ("down:65", "down:16")],
+        # Besides "a" and Shift, only the keep-awake keys (space, Backspace) may have come.
+        self.assertFalse([k for k in self.keys_seen(host) if k.startswith("down:")
+                          and k not in ("down:65", "down:16", "down:32", "down:8")],
                          self.keys_seen(host))
         # No menu of the view or of the player opened.
         self.assertEqual(self.display.windows("."), before)
@@ -58,24 +86,25 @@ class InputTest(HostTestCase):
         host, wid = self.start_host()
         self.assertEqual(self.display.screen_size(), (800, 600))
         entered = len(self.markers(host))
-        other = self.display.spawn(["xmessage", "-name", "other", "other application"])
-        other_wid = wait_for(lambda: self.display.windows("^other$"), what="the other window")[0]
-        self.display.run("xdotool", "windowactivate", "--sync", str(other_wid))
+        other = KeyRecorder(self.display)
+        self.addCleanup(other.close)
+        self.display.run("xdotool", "windowactivate", "--sync", str(other.wid))
         host.wait_ack("notifyGame", "lostFocus")
         # The desktop gets its mode back and the game waits minimised.
         wait_for(lambda: self.display.screen_size() == (1920, 1080), 5, what="the desktop mode")
         wait_for(lambda: wid not in self.display.windows("^Lanternfall$"), 5, what="minimised")
-        # No keep-awake keys while another application is active.
+        # No keep-awake keys while another application is active: neither the movie nor the
+        # other application gets any.
         keys = len(self.keys_seen(host))
         time.sleep(11)
         self.assertEqual(len(self.keys_seen(host)), keys)
+        self.assertEqual(other.presses(), [])
         self.display.run("xdotool", "windowactivate", "--sync", str(wid))
         host.wait_ack("notifyGame", "gainedFocus", count=2)
         wait_for(lambda: self.display.screen_size() == (800, 600), 10, what="full screen again")
         wait_for(lambda: len(self.markers(host)) > entered, 10, what="the marker")
         time.sleep(1)
         self.assertEqual(self.markers(host)[entered:], ["true"], "full screen entered more than once")
-        other.kill()
 
     def test_super_key_counts_as_a_loss_of_focus(self):
         host, wid = self.start_host()
@@ -87,13 +116,37 @@ class InputTest(HostTestCase):
 
     def test_keep_awake_keys_reset_the_idle_time(self):
         host, wid = self.start_host()
-        # Within the timer's period a space and a Backspace arrive, and the server's idle
-        # time starts again.
+        # In step with the timer (a slow start may already have seen a tick): after one
+        # space and Backspace the server's idle time grows for 10 s, and the next pair starts
+        # it again.
+        spaces = self.keys_seen(host).count("down:32")
+        host.wait_command("probe_key", "down:32", count=spaces + 1, timeout=15)
         time.sleep(3)
         self.assertGreaterEqual(idle_ms(self.display.name), 2500)
-        host.wait_command("probe_key", "down:32", timeout=15)
-        host.wait_command("probe_key", "down:8", timeout=5)
+        backspaces = self.keys_seen(host).count("down:8")
+        host.wait_command("probe_key", "down:32", count=spaces + 2, timeout=15)
+        host.wait_command("probe_key", "down:8", count=backspaces + 1, timeout=5)
         self.assertLess(idle_ms(self.display.name), 2500)
+        # Taking the keyboard for the keys is no loss of focus for the game.
+        time.sleep(1)
+        self.assertNotIn(("notifyGame", "lostFocus"), host.acks())
+
+    def test_keep_awake_keys_never_go_to_a_report_of_ours(self):
+        # A failing command leaves a report on the screen, and the user looks at it.
+        host, wid = self.start_host(config=probe_script(("send", "SaveLevelData", "no-separator")))
+        box = wait_for(self.display.dialogs, 10, what="the report")[0]
+        self.display.run("xdotool", "windowactivate", "--sync", str(box))
+        keys = len(self.keys_seen(host))
+        time.sleep(11)
+        # A space would have pressed its button: the report is still there to be read.
+        self.assertEqual(self.display.dialogs(), [box])
+        self.assertEqual(self.keys_seen(host)[keys:], [])
+        # Read and closed, the game is the active window again and gets its keys.
+        self.display.run("xdotool", "key", "Return")
+        wait_for(lambda: not self.display.dialogs(), 5, what="the report closed")
+        self.display.run("xdotool", "windowactivate", "--sync", str(wid))
+        spaces = self.keys_seen(host).count("down:32")
+        host.wait_command("probe_key", "down:32", count=spaces + 1, timeout=15)
 
     def test_strategy_guide_opens_in_the_browser(self):
         host = self.make_host(config=probe_script(("send", "StrategyGuideClick"),

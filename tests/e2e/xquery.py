@@ -1,5 +1,6 @@
 """What the X server says about a desktop and its windows, through the X11 tools (xrandr,
-xprop, xwininfo, xdpyinfo) and, where no tool does it, Xlib through ctypes."""
+xprop, xwininfo, xdpyinfo), and through Xlib (ctypes) where no tool does it or where a tool
+started per question would be too slow to time with."""
 
 import ctypes
 import ctypes.util
@@ -9,49 +10,126 @@ import re
 from harness import idle_ms
 
 
-def send_client_message(env, wid, message_type, data):
-    """Sends a 32-bit ClientMessage to the window on env's display; names in data are
-    interned as atoms."""
-    xlib = ctypes.CDLL(ctypes.util.find_library("X11"))
-    xlib.XOpenDisplay.restype = ctypes.c_void_p
-    xlib.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    xlib.XInternAtom.restype = ctypes.c_ulong
-    xlib.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-    xlib.XFlush.argtypes = xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+_xlib = None
 
-    class ClientMessage(ctypes.Structure):
-        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
-                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
-                    ("l", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]  # XEvent's size
 
-    display = x_open(xlib, env)
-    try:
-        atom = lambda v: xlib.XInternAtom(display, v.encode(), 0) if isinstance(v, str) else v
-        event = ClientMessage(type=33, display=display, window=wid,  # 33: ClientMessage
-                              message_type=atom(message_type), format=32)
+def xlib():
+    """libX11, libXrandr and libXtst through ctypes, with the signatures used here."""
+    global _xlib
+    if _xlib:
+        return _xlib
+    x = ctypes.CDLL(ctypes.util.find_library("X11"))
+    rr = ctypes.CDLL(ctypes.util.find_library("Xrandr"))
+    xt = ctypes.CDLL(ctypes.util.find_library("Xtst"))
+    P, U, I = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int
+    pi, pu = ctypes.POINTER(ctypes.c_int), ctypes.POINTER(ctypes.c_uint)
+    sig = {
+        (x, "XOpenDisplay"): ([ctypes.c_char_p], P), (x, "XCloseDisplay"): ([P], I),
+        (x, "XDefaultRootWindow"): ([P], U), (x, "XSync"): ([P, I], I), (x, "XFlush"): ([P], I),
+        (x, "XInternAtom"): ([P, ctypes.c_char_p, I], U), (x, "XGetAtomName"): ([P, U], ctypes.c_char_p),
+        (x, "XGetGeometry"): ([P, U, ctypes.POINTER(U), pi, pi, pu, pu, pu, pu], I),
+        (x, "XTranslateCoordinates"): ([P, U, U, I, I, pi, pi, ctypes.POINTER(U)], I),
+        (x, "XSendEvent"): ([P, U, I, ctypes.c_long, P], I),
+        (x, "XStringToKeysym"): ([ctypes.c_char_p], U), (x, "XKeysymToKeycode"): ([P, U], ctypes.c_ubyte),
+        (x, "XSetErrorHandler"): ([P], P),
+        (rr, "XRRGetMonitors"): ([P, U, I, pi], ctypes.POINTER(Monitor)), (rr, "XRRFreeMonitors"): ([P], None),
+        (xt, "XTestFakeKeyEvent"): ([P, ctypes.c_uint, I, U], I),
+    }
+    for (lib, name), (args, res) in sig.items():
+        getattr(lib, name).argtypes, getattr(lib, name).restype = args, res
+    _xlib = (x, rr, xt)
+    return _xlib
+
+
+class Monitor(ctypes.Structure):
+    _fields_ = [("name", ctypes.c_ulong), ("primary", ctypes.c_int), ("automatic", ctypes.c_int),
+                ("noutput", ctypes.c_int), ("x", ctypes.c_int), ("y", ctypes.c_int),
+                ("width", ctypes.c_int), ("height", ctypes.c_int), ("mwidth", ctypes.c_int),
+                ("mheight", ctypes.c_int), ("outputs", ctypes.c_void_p)]
+
+
+class ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("l", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]  # XEvent's size
+
+
+# An X error (a window that is gone) must not end the test: Xlib's default handler exits.
+_ignore_errors = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(lambda d, e: 0)
+
+
+class XConnection:
+    """One Xlib connection kept open, for what is asked often and must be quick: the time
+    to full screen is measured with it, not with a tool started per question."""
+
+    def __init__(self, env):
+        self.x, self.rr, self.xt = xlib()
+        self.x.XSetErrorHandler(_ignore_errors)
+        saved = os.environ.get("XAUTHORITY")
+        os.environ["XAUTHORITY"] = env.get("XAUTHORITY", "")
+        try:
+            self.display = self.x.XOpenDisplay(env["DISPLAY"].encode())
+        finally:
+            if saved is None:
+                del os.environ["XAUTHORITY"]
+            else:
+                os.environ["XAUTHORITY"] = saved
+        if not self.display:
+            raise AssertionError("cannot open the X display %s" % env["DISPLAY"])
+        self.root = self.x.XDefaultRootWindow(self.display)
+
+    def close(self):
+        if self.display:
+            self.x.XCloseDisplay(self.display)
+            self.display = None
+
+    def atom(self, value):
+        return self.x.XInternAtom(self.display, value.encode(), 0) if isinstance(value, str) else value
+
+    def geometry(self, wid):
+        """(x, y, width, height) of the window, absolute; None when it is gone."""
+        root, child = ctypes.c_ulong(), ctypes.c_ulong()
+        x, y, ax, ay = (ctypes.c_int() for _ in range(4))
+        w, h, border, depth = (ctypes.c_uint() for _ in range(4))
+        if not self.x.XGetGeometry(self.display, wid, ctypes.byref(root), ctypes.byref(x), ctypes.byref(y),
+                                   ctypes.byref(w), ctypes.byref(h), ctypes.byref(border), ctypes.byref(depth)):
+            return None
+        if not self.x.XTranslateCoordinates(self.display, wid, self.root, 0, 0, ctypes.byref(ax),
+                                            ctypes.byref(ay), ctypes.byref(child)):
+            return None
+        return (ax.value, ay.value, w.value, h.value)
+
+    def monitors(self):
+        """The active RandR monitors (one per output in use): name -> (x, y, width, height)."""
+        count = ctypes.c_int()
+        found = self.rr.XRRGetMonitors(self.display, self.root, 1, ctypes.byref(count))
+        try:
+            return {self.x.XGetAtomName(self.display, found[i].name).decode():
+                    (found[i].x, found[i].y, found[i].width, found[i].height) for i in range(count.value)}
+        finally:
+            if found:
+                self.rr.XRRFreeMonitors(found)
+
+    def key(self, *names):
+        """Presses the keys in order and releases them in reverse (XTest), as one chord."""
+        codes = [self.x.XKeysymToKeycode(self.display, self.x.XStringToKeysym(n.encode())) for n in names]
+        for code in codes:
+            self.xt.XTestFakeKeyEvent(self.display, code, 1, 0)
+        for code in reversed(codes):
+            self.xt.XTestFakeKeyEvent(self.display, code, 0, 0)
+        self.x.XSync(self.display, 0)
+
+    def send(self, wid, message_type, data, to_root=False):
+        """A 32-bit ClientMessage about the window: to the window itself, or to the root
+        for the window manager (EWMH requests). Names in data are interned as atoms."""
+        event = ClientMessage(type=33, display=self.display, window=wid,  # 33: ClientMessage
+                              message_type=self.atom(message_type), format=32)
         for i, value in enumerate(data):
-            event.l[i] = atom(value)
-        xlib.XSendEvent(display, wid, 0, 0, ctypes.byref(event))
-        xlib.XFlush(display)
-    finally:
-        xlib.XCloseDisplay(display)
-
-
-def x_open(xlib, env):
-    """An Xlib connection to env's display, with env's X authority."""
-    saved = os.environ.get("XAUTHORITY")
-    os.environ["XAUTHORITY"] = env.get("XAUTHORITY", "")
-    try:
-        display = xlib.XOpenDisplay(env["DISPLAY"].encode())
-    finally:
-        if saved is None:
-            del os.environ["XAUTHORITY"]
-        else:
-            os.environ["XAUTHORITY"] = saved
-    if not display:
-        raise AssertionError("cannot open the X display %s" % env["DISPLAY"])
-    return display
+            event.l[i] = self.atom(value)
+        mask = (1 << 19) | (1 << 20) if to_root else 0  # SubstructureNotify | SubstructureRedirect
+        self.x.XSendEvent(self.display, self.root if to_root else wid, 0, mask, ctypes.byref(event))
+        self.x.XSync(self.display, 0)
 
 
 def parse_cardinals(text):
@@ -156,4 +234,10 @@ class XQueries:
     def request_close(self, wid):
         """Asks the window to close, as a window manager's close button does
         (WM_PROTOCOLS / WM_DELETE_WINDOW): no pointer and no key needed."""
-        send_client_message(self.env, wid, "WM_PROTOCOLS", ["WM_DELETE_WINDOW", 0])
+        self.xconn().send(wid, "WM_PROTOCOLS", ["WM_DELETE_WINDOW", 0])
+
+    def xconn(self):
+        """This desktop's XConnection, opened once."""
+        if getattr(self, "_xconn", None) is None:
+            self._xconn = XConnection(self.env)
+        return self._xconn

@@ -27,6 +27,12 @@ import flash.text.TextFormat;
  * The stage shows a solid square of MARKER pixels in each corner, each in its own
  * pure colour (see MARKERS), so that a screenshot tells where the whole stage is
  * and whether any of it is cut or covered. Nothing else on the stage uses these colours.
+ *
+ * Built with one of these defines it registers its functions late, as a movie with a
+ * preloader does, and tells each registration with "probe_registered" NAME:
+ *   -D probe_register_after=MS       all of them MS milliseconds after it started
+ *   -D probe_register_per_frames=N   one every N frames, in the order of CALLBACKS
+ *   -D probe_never_register=NAME     all but NAME (at once, as without a define)
  */
 class Probe extends Sprite {
 	static var CALLBACKS = [
@@ -60,12 +66,44 @@ class Probe extends Sprite {
 
 	function new() {
 		super();
-		for (name in CALLBACKS)
-			register(name);
+		registerCallbacks();
 		buildScreen();
 		watchInput();
 		send("probe_hello", "");
 		send("ReadConfigData", "");
+	}
+
+	function registerCallbacks() {
+		var never = haxe.macro.Compiler.getDefine("probe_never_register");
+		var names = [for (name in CALLBACKS) if (name != never) name];
+		var after = haxe.macro.Compiler.getDefine("probe_register_after");
+		var perFrames = haxe.macro.Compiler.getDefine("probe_register_per_frames");
+		if (after != null) {
+			haxe.Timer.delay(function() {
+				for (name in names)
+					registerLate(name);
+			}, Std.parseInt(after));
+		} else if (perFrames != null) {
+			var every = Std.parseInt(perFrames);
+			var frame = 0;
+			var onFrame:Dynamic->Void = null;
+			onFrame = function(_) {
+				if (++frame % every != 0)
+					return;
+				registerLate(names.shift());
+				if (names.length == 0)
+					removeEventListener(flash.events.Event.ENTER_FRAME, onFrame);
+			};
+			addEventListener(flash.events.Event.ENTER_FRAME, onFrame);
+		} else {
+			for (name in names)
+				register(name);
+		}
+	}
+
+	function registerLate(name:String) {
+		register(name);
+		send("probe_registered", name);
 	}
 
 	function register(name:String) {

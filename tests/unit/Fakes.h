@@ -179,8 +179,9 @@ struct FakeUserInterface : Logged, platform::UserInterface {
 
 struct FakeProcess : Logged, platform::Process {
     using Logged::Logged;
-    void EndNow(int) override { log.add("process.EndNow"), ++ends; }
+    void EndNow(int code) override { log.add("process.EndNow"), ++ends, exitCode = code; }
     int ends = 0;
+    int exitCode = -1;
 };
 
 struct FakeScreenSaver : Logged, platform::ScreenSaver {
@@ -201,7 +202,21 @@ struct FakeUrlOpener : Logged, platform::UrlOpener {
 
 struct FakeKeySender : Logged, platform::KeySender {
     using Logged::Logged;
-    bool SendSpaceAndBackspace() override { return log.add("keys.SpaceAndBackspace"), true; }
+    bool SendSpaceAndBackspace(QWidget *window) override
+    {
+        return log.add("keys.SpaceAndBackspace"), windows << window, true;
+    }
+    QList<QWidget *> windows; // where the keys were typed
+};
+
+struct FakeScreenSaverInhibit : Logged, platform::ScreenSaverInhibit {
+    using Logged::Logged;
+    void Hold(const QString &reason) override { log.add("inhibit.Hold " + reason), held = true; }
+    void Release() override { log.add("inhibit.Release"), held = false; }
+    void Flush(int) override { log.add("inhibit.Flush"); }
+    bool DesktopScreenSaverRuns(int) override { return desktopRuns; }
+    bool held = false;
+    bool desktopRuns = false;
 };
 
 // The display: a current mode on the selected output that EnumCurrent reads and that
@@ -343,7 +358,7 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
 struct FakeServices {
     explicit FakeServices(EventLog &log)
         : lock(log), ui(log), process(log), screenSaver(log), urlOpener(log), display(log),
-          windowSystem(log), keySender(log)
+          windowSystem(log), keySender(log), inhibit(log)
     {
         display.setDesktop(1920, 1080, 32, 60);
     }
@@ -357,7 +372,8 @@ struct FakeServices {
                 .urlOpener = &urlOpener,
                 .displayModes = &display,
                 .windowSystem = &windowSystem,
-                .keySender = &keySender};
+                .keySender = &keySender,
+                .screenSaverInhibit = &inhibit};
     }
 
     FakeInstanceLock lock;
@@ -368,6 +384,7 @@ struct FakeServices {
     FakeDisplayModes display;
     FakeWindowSystem windowSystem;
     FakeKeySender keySender;
+    FakeScreenSaverInhibit inhibit;
 };
 
 // The module state (settings, focus flags, display modes, player filter) is global: back to

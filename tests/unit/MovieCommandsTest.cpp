@@ -3,6 +3,12 @@
 // that are reported while the program goes on, and the ways the program ends.
 #include "WindowTestFixture.h"
 
+#include "bridge/core/ProtocolTrace.h"
+#include "bridge/core/SaveFiles.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -231,11 +237,95 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"CreateOutside", "CreatePlayer", "../escape", "../escape"},
                       RefusedCase{"SaveOutside", "SaveLevelData", "../keep|overwritten", "../keep"},
                       RefusedCase{"DeleteOutside", "DeletePlayer", "../keep", "../keep"},
-                      RefusedCase{"LoadOutside", "LoadLevelData", "../keep", "../keep"},
                       RefusedCase{"Backslash", "CreatePlayer", "sub\\name", "sub\\name"},
                       RefusedCase{"Nul", "CreatePlayer", QString("an") + QChar(0) + "na",
                                   "an\\0na"}),
     fakes::ByLabel);
+
+// Reads never fail: a name that cannot be a profile loads nothing, and the movie, which
+// waits for its answer, gets one.
+TEST_F(MovieCommandsTest, ARefusedNameLoadsNothingAndIsStillAnswered)
+{
+    writeFile(save + "/../keep.xml", "outside\r\n");
+    const QStringList before = everything();
+    for (const QString &name : {QString("../keep"), QString("a\\b"), QString("/"),
+                                QString("an") + QChar(0) + "na"})
+        command("LoadLevelData", name);
+    EXPECT_EQ(player->answers("LevelLoadComplete"), QStringList(4, QString()));
+    EXPECT_TRUE(ui.errors.isEmpty()) << ui.errors.join('\n').toStdString();
+    EXPECT_EQ(everything(), before);
+}
+
+// The player list upper-cases names by the full Unicode mapping; every name it lists must
+// find the very file it was listed for, for loading, saving and deleting, and never make
+// a second file. Names whose upper case is no one-to-one letter map: sharp s, dotless and
+// dotted i, ligatures, Greek final sigma; and two names that differ only in case.
+TEST_F(MovieCommandsTest, EveryListedNameFindsItsOwnFile)
+{
+    const QStringList files{"Straße.xml", "ıpek.xml", "İnci.xml", "ﬂour.xml",
+                            "Οδός.xml",   "anna.xml", "ANNA.xml"};
+    for (const QString &file : files)
+        writeFile(path(file), file.toUtf8() + "\r\n");
+    command("GetPlayerList");
+    ASSERT_EQ(player->answers("PlayerLoadComplete").size(), 1);
+    const QStringList listed = player->answers("PlayerLoadComplete")[0].split(u',');
+    EXPECT_EQ(QSet<QString>(listed.begin(), listed.end()),
+              (QSet<QString>{"STRASSE", "IPEK", "İNCI", "FLOUR", "ΟΔΌΣ", "ANNA"}));
+    ASSERT_EQ(listed.size(), files.size());
+
+    for (const QString &name : listed) {
+        player->requests.clear();
+        command("LoadLevelData", name);
+        const QString text = player->answers("LevelLoadComplete").value(0);
+        EXPECT_EQ(SaveFiles::ListedName(text.chopped(2)), name) << name.toStdString();
+    }
+    for (const QString &name : listed)
+        command("SaveLevelData", name + "|saved");
+    EXPECT_EQ(QDir(save).entryList(QDir::Files).size(), files.size()) << everything().join(' ').toStdString();
+    for (const QString &name : listed)
+        command("DeletePlayer", name);
+    EXPECT_TRUE(ui.errors.isEmpty()) << ui.errors.join('\n').toStdString();
+    EXPECT_TRUE(QDir(save).entryList(QDir::Files).isEmpty()) << everything().join(' ').toStdString();
+}
+
+// The trace has each command as it is received, so also a command that ends the program,
+// and the command's outcome once it is done.
+TEST_F(MovieCommandsTest, TheTraceHasEveryCommandWhenReceivedAndItsOutcome)
+{
+    QTemporaryDir traceDir;
+    const QString tracePath = traceDir.filePath("trace.jsonl");
+    ProtocolTrace::SetFileForTesting(tracePath);
+    auto lines = [&] {
+        QStringList found;
+        QFile file(tracePath);
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : file.readAll().split('\n'))
+                if (!line.isEmpty()) {
+                    const QJsonObject o = QJsonDocument::fromJson(line).object();
+                    found << o["dir"].toString() + " " + o["name"].toString() + " " +
+                                 o["outcome"].toString().section(':', 0, 0);
+                }
+        return found;
+    };
+    // The last line of the trace whenever the process is told to end.
+    QStringList lastAtEnd;
+    log.tap = [&](const QString &event) {
+        if (event == "process.EndNow")
+            lastAtEnd << lines().value(lines().size() - 1);
+    };
+    command("ReadConfigData");
+    command("SaveLevelData", "no bar");
+    command("quit");
+    command("ShowSurvey");
+    ProtocolTrace::SetFileForTesting(QString());
+
+    EXPECT_EQ(lastAtEnd, (QStringList{"command quit received", "command ShowSurvey received"}));
+    // The fake process returns, so the two that end the program get an outcome here too.
+    EXPECT_EQ(lines(), (QStringList{"command ReadConfigData received", "command ReadConfigData ok",
+                                    "command SaveLevelData received", "command SaveLevelData error",
+                                    "command quit received", "command quit ok",
+                                    "command ShowSurvey received", "command ShowSurvey ok"}));
+}
 
 TEST_F(MovieCommandsTest, ReadOnlyProfileIsNotOverwritten)
 {
@@ -276,7 +366,8 @@ protected:
     }
     QStringList screenSaverOn() const
     {
-        return GetParam() ? QStringList{"screensaver.SetActive true"} : QStringList{};
+        return GetParam() ? QStringList{"screensaver.SetActive true", "inhibit.Release"}
+                          : QStringList{};
     }
 };
 
@@ -285,7 +376,7 @@ TEST_P(EndingTest, QuitGivesTheDesktopModeBackAndEnds)
     command("quit", "ignored");
     EXPECT_EQ(log.events,
               QStringList{ModeText(1920, 1080, 32, 60)} + screenSaverOn() +
-                  QStringList{"process.EndNow"});
+                  QStringList({"inhibit.Flush", "process.EndNow"}));
     // The window is left as it was.
     EXPECT_TRUE(window->fullScreen);
     EXPECT_FALSE(hasTitleBar());
@@ -296,13 +387,13 @@ TEST_P(EndingTest, QuitOnASmallDesktopOnlyEnds)
     screenSaver.active = GetParam();
     restartOn(800, 600);
     command("quit");
-    EXPECT_EQ(log.events, screenSaverOn() + QStringList{"process.EndNow"});
+    EXPECT_EQ(log.events, screenSaverOn() + QStringList({"inhibit.Flush", "process.EndNow"}));
 }
 
 TEST_P(EndingTest, ShowSurveyEndsWithoutADisplayChange)
 {
     command("ShowSurvey");
-    EXPECT_EQ(log.events, screenSaverOn() + QStringList{"process.EndNow"});
+    EXPECT_EQ(log.events, screenSaverOn() + QStringList({"inhibit.Flush", "process.EndNow"}));
 }
 
 TEST_P(EndingTest, SurveyLinkOpensNothingAndGoesOn)

@@ -2,6 +2,8 @@
 // link-info file, the save folder, the portrait refusal, and the close request.
 #include "WindowTestFixture.h"
 
+#include <QApplication>
+
 using fakes::InOrder;
 using fakes::Marker;
 using fakes::ModeText;
@@ -84,7 +86,7 @@ TEST_F(StartupTest, NarrowPortraitDesktopIsRefusedBeforeAnythingElse)
                            "ui.ShowMessage Resolution Issue|This game does not support "
                            "portrait mode resolutions. Please set your monitor to "
                            "Landscape mode and restart the game.",
-                           "process.EndNow"}));
+                           "inhibit.Flush", "process.EndNow"}));
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(QDir(expectedSaveFolder()).exists());
 }
@@ -102,14 +104,35 @@ TEST_F(StartupTest, WidePortraitDesktopStartsWithoutFullScreen)
     EXPECT_TRUE(window->isVisible());
 }
 
-TEST_F(StartupTest, ExistingSavesAreLeftAlone)
+TEST_F(StartupTest, ExistingSavesStayAndOnlyOurLeftoverTemporaryFilesGo)
 {
-    writeFile(expectedSaveFolder() + "/Anna.xml", "<level>3</level>\r\n");
+    const QString save = expectedSaveFolder();
+    writeFile(save + "/Anna.xml", "<level>3</level>\r\n");
+    // What saves killed half-way leave behind: our prefix, a base-36 number, our suffix.
+    writeFile(save + "/.lanternfall-save-3kz9q01x7m2a.tmp", "<lev");
+    writeFile(save + "/.lanternfall-save-0.tmp", "");
+    // Names that only look like ours, and a folder and a link with our kind of name.
+    const QStringList kept{".lanternfall-save-.tmp",      ".lanternfall-save-ABC.tmp",
+                           ".lanternfall-save-abc.tmp.xml", ".lanternfall-save-abc.tmpx",
+                           "lanternfall-save-abc.tmp",    ".lanternfall-save-0123456789abcd.tmp",
+                           ".lanternfall-save-a b.tmp",   "notes.tmp"};
+    for (const QString &name : kept)
+        writeFile(save + "/" + name, "keep");
+    ASSERT_TRUE(QDir(save).mkdir(".lanternfall-save-dir.tmp"));
+    writeFile(data.filePath("outside.txt"), "keep");
+    ASSERT_TRUE(QFile::link(data.filePath("outside.txt"), save + "/.lanternfall-save-link.tmp"));
+
     start();
-    EXPECT_EQ(readFile(expectedSaveFolder() + "/Anna.xml"), "<level>3</level>\r\n");
-    EXPECT_EQ(QDir(expectedSaveFolder())
-                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList{"Anna.xml"});
+
+    EXPECT_EQ(readFile(save + "/Anna.xml"), "<level>3</level>\r\n");
+    QStringList expected = kept + QStringList{"Anna.xml", ".lanternfall-save-dir.tmp",
+                                              ".lanternfall-save-link.tmp"};
+    expected.sort();
+    QStringList found = QDir(save).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                             QDir::Hidden | QDir::System);
+    found.sort();
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(readFile(data.filePath("outside.txt")), "keep");
 }
 
 // --- The link-info file -----------------------------------------------------------------
@@ -200,6 +223,34 @@ TEST(SaveFolderPath, NeverAtTheRootWhenNothingIsSet)
 }
 
 // --- The close request --------------------------------------------------------------------
+
+TEST_F(StartupTest, AMovieThatCannotStartGivesTheDesktopBackTellsWhyAndEnds)
+{
+    screenSaver.active = true;
+    start();
+    ASSERT_EQ(display.size(), QSize(800, 600));
+    ASSERT_FALSE(screenSaver.active);
+    const QString why = "The movie \"/x/morrow.swf\" is not a Flash movie or is damaged: "
+                        "the file is empty.";
+    emit player->startFailed(why);
+
+    EXPECT_EQ(log.events, (QStringList{fakes::ModeText(1920, 1080, 32, 60),
+                                       "screensaver.SetActive true", "inhibit.Release",
+                                       "ui.ShowMessage Lanternfall|" + why, "inhibit.Flush",
+                                       "process.EndNow"}))
+        << log.dump();
+    EXPECT_EQ(process.exitCode, 1);
+    EXPECT_FALSE(window->isVisible());
+    // The program is ending: a change of focus does nothing any more (no call into the
+    // movie, no return to full screen).
+    log.clear();
+    QEvent deactivate(QEvent::ApplicationDeactivate);
+    QApplication::sendEvent(qApp, &deactivate);
+    QEvent activate(QEvent::ApplicationActivate);
+    QApplication::sendEvent(qApp, &activate);
+    EXPECT_TRUE(log.events.isEmpty()) << log.dump();
+    EXPECT_TRUE(ui.errors.isEmpty());
+}
 
 TEST_F(StartupTest, CloseIsHandedToTheMovieAndTheWindowStays)
 {

@@ -112,6 +112,7 @@ protected:
     fakes::FakeDisplayModes &display = fake.display;
     fakes::FakeWindowSystem &windowSystem = fake.windowSystem;
     fakes::FakeKeySender &keySender = fake.keySender;
+    fakes::FakeScreenSaverInhibit &inhibit = fake.inhibit;
 
     std::unique_ptr<frmMain> window;
     fakes::FakePlayer *player = nullptr; // owned by the window

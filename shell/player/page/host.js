@@ -36,7 +36,9 @@
 
   let host = null;
   let player = null;
-  let ready = false;
+  let loaded = false;   // the movie has loaded: calls into it may run
+  let started = false;  // the player itself has started (its files loaded, the movie asked for)
+  let stopped = false;  // a failure has been reported; nothing more is
 
   // Ruffle does not let an exception of a movie function reach the caller; it only logs it.
   // While a call runs, such log lines are collected so that the call can fail.
@@ -53,14 +55,21 @@
     };
   });
 
+  function message(e) {
+    return String(e && e.message ? e.message : e);
+  }
+
   function report(state, detail) {
     if (host) host.playerState(state, String(detail || ''));
   }
 
-  // The movie counts as ready once it has registered a function for outside calls, or a
-  // short while after it has loaded when it registers none.
-  const READY_GRACE_MS = 2000;
-  const LOAD_TIMEOUT_MS = 60000;
+  // Reports the first failure only: "player" when the player's own files could not be
+  // loaded, "unplayable" when the movie could not be read before it loaded, "failed" else.
+  function fail(state, detail) {
+    if (stopped) return;
+    stopped = true;
+    report(state, detail);
+  }
 
   function registeredNames() {
     return Object.getOwnPropertyNames(player).filter(function (n) {
@@ -68,46 +77,87 @@
     });
   }
 
-  function watchForReady(baseline) {
+  // The host holds each call until the movie has registered the function it names, for at
+  // most 30 s after loading. So the names are reported as soon as they appear (polled:
+  // the player defines them on its element without an event), for that long.
+  const REGISTRATION_WATCH_MS = 30000;
+
+  function watchRegistrations(baseline) {
+    const known = new Set(baseline);
+    const fresh = function () {
+      const added = registeredNames().filter(function (n) { return !known.has(n); });
+      added.forEach(function (n) { known.add(n); });
+      return added;
+    };
+    report('loaded', JSON.stringify(fresh()));
     const since = performance.now();
     (function poll() {
-      if (ready) return;
-      const added = registeredNames().filter(function (n) { return !baseline.has(n); });
-      if (added.length > 0 || performance.now() - since > READY_GRACE_MS) {
-        ready = true;
-        report('ready', added.join(','));
-        return;
-      }
-      setTimeout(poll, 10);
+      if (stopped) return;
+      const added = fresh();
+      if (added.length > 0) report('registered', JSON.stringify(added));
+      if (performance.now() - since < REGISTRATION_WATCH_MS) setTimeout(poll, 10);
     })();
+  }
+
+  // The player's own panels never show: no error panel, splash screen, message overlay,
+  // context menu or hint about hardware acceleration. The host reports in its own words.
+  const HIDDEN_PANELS = '#panic, #splash-screen, #message-overlay, #context-menu-overlay, ' +
+    '#hardware-acceleration-modal, #clipboard-modal, #save-manager, #volume-controls-modal ' +
+    '{ display: none !important; }';
+
+  // The player shows its error panel when it gives up (a movie it cannot read, an error in
+  // its core). The panel carries the error's message in its details; that is reported.
+  function watchForPanic(root) {
+    const observer = new MutationObserver(function () {
+      const panel = root.getElementById('panic');
+      if (!panel) return;
+      observer.disconnect();
+      const details = panel.querySelector('textarea');
+      const found = /Error message: (.*)/.exec(details ? details.value : '');
+      // Without the page's own addresses, which mean nothing to the user.
+      const why = (found ? found[1] : 'the player gave up')
+        .replace(/:?\s*lanternfall:\/\/\S*/g, '').trim();
+      if (!started) return; // the player's own start failed: reported where it is caught
+      if (!loaded) fail('unplayable', why);
+      else fail('failed', why);
+    });
+    observer.observe(root, { childList: true, subtree: true });
   }
 
   async function start() {
     const config = await (await fetch('lanternfall://app/config.json')).json();
     const url = config.url;
     delete config.url;
-    window.RufflePlayer = window.RufflePlayer || {};
-    const ruffle = window.RufflePlayer.newest();
+    const ruffle = window.RufflePlayer && typeof window.RufflePlayer.newest === 'function'
+      ? window.RufflePlayer.newest() : null;
+    if (!ruffle) {
+      fail('player', 'ruffle.js did not load');
+      return;
+    }
     player = ruffle.createPlayer();
     player.id = 'player';
+    if (player.shadowRoot) {
+      const style = document.createElement('style');
+      style.textContent = HIDDEN_PANELS;
+      player.shadowRoot.appendChild(style);
+      watchForPanic(player.shadowRoot);
+    }
     document.getElementById('container').appendChild(player);
-    const baseline = new Set(registeredNames());
+    const baseline = registeredNames();
     player.ruffle().addFSCommandHandler(function (command, args) {
       if (host) host.fsCommand(String(command), args == null ? '' : String(args));
       return true;
     });
-    let loaded = false;
     player.addEventListener('loadeddata', function () {
+      if (loaded || stopped) return;
       loaded = true;
-      watchForReady(baseline);
+      watchRegistrations(baseline);
     });
-    setTimeout(function () {
-      if (!loaded) report('failed', 'the movie did not load within ' + LOAD_TIMEOUT_MS / 1000 + ' s');
-    }, LOAD_TIMEOUT_MS);
     try {
       await player.ruffle().load(Object.assign({ url: url }, config));
+      started = true;
     } catch (e) {
-      report('failed', String(e && e.message ? e.message : e));
+      fail('player', message(e));
     }
   }
 
@@ -128,7 +178,7 @@
     }
     const name = request.substring(PREFIX.length, middle);
     const arg = request.substring(middle + MIDDLE.length, request.length - SUFFIX.length);
-    if (!ready || !player) return 'error:The movie is not running.';
+    if (!loaded || !player) return 'error:The movie is not running.';
     if (!Object.prototype.hasOwnProperty.call(player, name) || typeof player[name] !== 'function') {
       return 'error:The movie has registered no function "' + name + '".';
     }
@@ -149,7 +199,7 @@
   window.addEventListener('DOMContentLoaded', function () {
     new QWebChannel(qt.webChannelTransport, function (channel) {
       host = channel.objects.host;
-      start().catch(function (e) { report('failed', String(e && e.message ? e.message : e)); });
+      start().catch(function (e) { fail('failed', message(e)); });
     });
   });
 })();
