@@ -30,6 +30,8 @@ class Desktop(XQueries, Display):
     size = (1920, 1080)
     scale = 1.0        # the desktop's scale as Qt applies it to the host
     wayland = False    # the host reaches the X server through Xwayland
+    emulated_modes = True  # on Xwayland: the window manager sizes a full-screen window to the
+                           # mode Xwayland emulates for its client (_XWAYLAND_RANDR_EMU_MONITOR_RECTS)
     frame_shadow = 0   # invisible margin around a frame window where no _NET_FRAME_EXTENTS tells
     host_env = {}
 
@@ -371,6 +373,7 @@ class Weston(Desktop):
     label = "Wayland: weston + Xwayland"
     programs = ("Xvfb", "weston", "Xwayland")
     wayland = True
+    emulated_modes = False  # weston 10 sizes a full-screen X window to its real output
     frame_shadow = 32  # the theme's margin around the frames it draws for X windows
 
     def start(self):
