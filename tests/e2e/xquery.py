@@ -31,7 +31,7 @@ def xlib():
         (x, "XTranslateCoordinates"): ([P, U, U, I, I, pi, pi, ctypes.POINTER(U)], I),
         (x, "XSendEvent"): ([P, U, I, ctypes.c_long, P], I),
         (x, "XStringToKeysym"): ([ctypes.c_char_p], U), (x, "XKeysymToKeycode"): ([P, U], ctypes.c_ubyte),
-        (x, "XSetErrorHandler"): ([P], P),
+        (x, "XSetErrorHandler"): ([P], P), (x, "XGetInputFocus"): ([P, ctypes.POINTER(U), pi], I),
         (rr, "XRRGetMonitors"): ([P, U, I, pi], ctypes.POINTER(Monitor)), (rr, "XRRFreeMonitors"): ([P], None),
         (xt, "XTestFakeKeyEvent"): ([P, ctypes.c_uint, I, U], I),
     }
@@ -99,6 +99,12 @@ class XConnection:
                                             ctypes.byref(ay), ctypes.byref(child)):
             return None
         return (ax.value, ay.value, w.value, h.value)
+
+    def input_focus(self):
+        """The window that holds the X input focus (0: none, 1: pointer root)."""
+        focus, revert = ctypes.c_ulong(), ctypes.c_int()
+        self.x.XGetInputFocus(self.display, ctypes.byref(focus), ctypes.byref(revert))
+        return focus.value
 
     def monitors(self):
         """The active RandR monitors (one per output in use): name -> (x, y, width, height)."""
