@@ -144,11 +144,8 @@ class Checks:
                 return ["the stage shows at %s, not over the whole %s %s"
                         % (rect, "window" if d.screenshot is None else "output", expected)]
             return []
-        stage, seen = self.look(when, judge, own_window=d.screenshot is None)
-        problems += seen
-        if problems:
-            self.fail("%s: %s; %s" % (when, "; ".join(problems), self.describe()))
-        log("%s: stage %s, scale %.2f x %.2f" % (when, stage["rect"], *stage["scale"]))
+        self.judge_picture(when, judge, problems,
+                           lambda stage: "stage %s, scale %.2f x %.2f" % (stage["rect"], *stage["scale"]))
 
     # --- Window mode -----------------------------------------------------------------
 
@@ -195,11 +192,19 @@ class Checks:
                 wrong.append("the stage is shown at %.3f, not at %.3f (desktop's scale %.2f, the largest "
                              "that fits the work area %.3f)" % (scale, expected, d.scale, largest))
             return wrong
-        stage, seen = self.look(when, judge, own_window=d.screenshot is None)
-        problems += seen
+        self.judge_picture(when, judge, problems, lambda stage: "window %s, stage %s, scale %.2f"
+                           % (frame, stage["rect"], stage["scale"][0]))
+
+    def judge_picture(self, when, judge, problems, spell):
+        """Fails the step for the X server's problems; the picture is a step of its own
+        ("WHEN: picture"), so that a compositor's fault is told apart from the host's."""
+        with self.subTest(when + ": picture"):
+            stage, seen = self.look(when, judge, own_window=self.d.screenshot is None)
+            if seen:
+                self.fail("%s: %s; %s" % (when, "; ".join(seen), self.describe()))
+            log("%s: %s" % (when, spell(stage)))
         if problems:
             self.fail("%s: %s; %s" % (when, "; ".join(problems), self.describe()))
-        log("%s: window %s, stage %s, scale %.2f" % (when, frame, stage["rect"], stage["scale"][0]))
 
 
 def inside(rect, area):

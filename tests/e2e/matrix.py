@@ -186,8 +186,9 @@ class Scenario(Checks, unittest.TestCase):
             log("%s: TIME BOUND NOT CHECKED: %.3f s over %.1f s, but the machine is overloaded "
                 "(load average %.1f on %d cores)" % (d.label, slowest, WITHIN, load, cores))
             return
-        self.assertLessEqual(slowest, WITHIN, "full screen took longer than %.1f s: %s (load average %.1f)"
-                             % (WITHIN, spelled, load))
+        with self.subTest("full screen within %.1f s" % WITHIN):
+            self.assertLessEqual(slowest, WITHIN, "full screen took longer than %.1f s: %s (load average %.1f)"
+                                 % (WITHIN, spelled, load))
 
     def other_application(self, host):
         d = self.d
@@ -211,7 +212,7 @@ class Scenario(Checks, unittest.TestCase):
         calls = len(host.calls("SwitchFullscreenMarker"))
         self.activate(self.wid)
         start = (time.monotonic(), time.time())
-        with self.subTest("full screen reached"):
+        with self.subTest("full screen reached on coming back"):
             self.wait_full_screen(start, calls)
         with self.subTest("the movie hears it has the focus again"):
             host.wait_ack("notifyGame", "gainedFocus", count=2, timeout=10)
@@ -237,17 +238,30 @@ class Scenario(Checks, unittest.TestCase):
                  what="%s: the screen saver back on" % when)
 
 
-# Desktops on which the host is known not to pass the scenario yet, with the reason. Their
-# failed checks are still all run and printed, but the test passes, saying "expected
-# failure"; a run without failures there fails, so that the entry is removed. Errors of the
-# test itself (a desktop that does not start, a harness fault) are never expected.
-# LF_MATRIX_STRICT=1 treats them like any other desktop.
-EXPECTED_FAILURES = {
-    "weston": "window mode moves the window up-left by weston's 32 px shadow margin on every "
-              "toggle (title bar off the screen); focus loss does not minimise the game and "
-              "coming back brings no gainedFocus",
-    "mutter_wayland": "full screen at start, and after coming back from another application, "
-                      "is the real 1920x1080 output instead of Xwayland's emulated 800x600",
+# Steps (subtests) in which the host is known to fail on a desktop, with the reason. A
+# failure of such a step is printed in full and logged as a "KNOWN FAULT", and does not fail
+# the test; a failure of any other step, or an error of the test itself (a desktop that does
+# not start, a harness fault), does. LF_MATRIX_STRICT=1 counts the known faults too.
+KNOWN_FAULTS = {
+    "weston": ({"window mode 2", "window mode 2: picture", "window mode 3", "window mode 3: picture",
+                "full screen 1: picture", "the other application is active",
+                "full screen reached on coming back", "the movie hears it has the focus again",
+                "full screen again", "back from the other application: picture"},
+               "window mode moves the window up-left by weston's 32 px shadow margin on every toggle "
+               "(title bar off the screen); focus loss does not minimise the game, and coming back "
+               "brings no gainedFocus; once the stage stayed 800x600 in the full-screen window"),
+    "mutter_wayland": ({"full screen reached at start", "full screen at start", "full screen at start: picture",
+                        "full screen reached on coming back", "the movie hears it has the focus again",
+                        "full screen again", "back from the other application: picture"},
+                       "full screen at start, and after coming back from another application, is the "
+                       "real 1920x1080 output instead of Xwayland's emulated 800x600"),
+    "kwin": ({"keep-awake keys are typed while the game is active"},
+             "now and then, after a full-screen switch, kwin leaves _NET_ACTIVE_WINDOW at 0 while "
+             "the game holds the input focus, and the host types no keep-awake key"),
+    "mutter_x11": ({"window mode 1: picture", "window mode 2: picture", "window mode 3: picture"},
+                   "now and then mutter's compositor (software, on Xvfb) keeps showing a squeezed, "
+                   "stale picture of the window after a switch to window mode, while the X server's "
+                   "geometry is right"),
 }
 
 
@@ -262,13 +276,14 @@ def main(argv):
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     if result.skipped and not result.failures and not result.errors:
         sys.exit(77)
-    expected = None if os.environ.get("LF_MATRIX_STRICT") else EXPECTED_FAILURES.get(argv[1])
-    if expected and not result.errors:
-        if result.failures:
-            log("EXPECTED FAILURE on %s: %s" % (argv[1], expected))
-            sys.exit(0)
-        log("UNEXPECTED SUCCESS on %s: remove it from EXPECTED_FAILURES" % argv[1])
-        sys.exit(1)
+    steps, reason = KNOWN_FAULTS.get(argv[1], (set(), ""))
+    if os.environ.get("LF_MATRIX_STRICT"):
+        steps = set()
+    known = [t for t, _ in result.failures if getattr(t, "_message", None) in steps]
+    for test in known:
+        log("KNOWN FAULT on %s, %s: %s" % (argv[1], test._message, reason))
+    if known and len(known) == len(result.failures) and not result.errors:
+        sys.exit(0)
     sys.exit(0 if result.wasSuccessful() else 1)
 
 
