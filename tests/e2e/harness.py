@@ -253,6 +253,14 @@ class Host:
         with open(proc.stderr_file.name) as f:
             return f.read()
 
+    @classmethod
+    def reports(cls, proc):
+        """The host's own lines on stderr ("lanternfall: ..."), without the note that no
+        desktop idle service took the screen saver inhibit (expected on a test display
+        without one)."""
+        return [line for line in cls.stderr_of(proc).splitlines()
+                if line.startswith("lanternfall:") and "take the inhibit" not in line]
+
     def trace(self):
         """The complete lines of the trace (a line the host is still writing is left out)."""
         try:

@@ -46,7 +46,7 @@ class LateFunctionsTest(HostTestCase):
         self.assertGreaterEqual(seconds_between(registered[-1], host.calls()[0]), 0)
         self.assert_delivered_in_order(host)
         self.assertEqual(self.display.dialogs(), [])
-        self.assertNotIn("lanternfall:", host.stderr_of(proc))
+        self.assertEqual(host.reports(proc), [])
 
     def test_functions_registered_over_several_frames(self):
         # The marker is registered after the functions of calls behind it: they wait.
@@ -57,7 +57,7 @@ class LateFunctionsTest(HostTestCase):
         self.assertLess(order.index("ConfigDataReadComplete"), order.index("SwitchFullscreenMarker"))
         self.assert_delivered_in_order(host)
         self.assertEqual(self.display.dialogs(), [])
-        self.assertNotIn("lanternfall:", host.stderr_of(proc))
+        self.assertEqual(host.reports(proc), [])
 
     def test_a_function_never_registered_fails_once_after_the_bound(self):
         host, proc = self.start("probe-never.swf", ("send", "game_fullscrn", "false"),
@@ -77,8 +77,7 @@ class LateFunctionsTest(HostTestCase):
         self.assertNotEqual(second["outcome"], "ok")
         self.assertLess(seconds_between(host.received("game_fullscrn")[0], second), 5)
         # Exactly one report, naming the function.
-        reports = [line for line in host.stderr_of(proc).splitlines()
-                   if line.startswith("lanternfall:")]
+        reports = host.reports(proc)
         self.assertEqual(len(reports), 1, reports)
         self.assertIn("SwitchFullscreenMarker", reports[0])
         self.assertEqual(len(wait_for(lambda: self.display.dialogs(), what="the report's box")), 1)
@@ -110,7 +109,7 @@ class UnplayableMovieTest(HostTestCase):
         self.assertEqual(self.display.screen_size(), DESKTOP)
         self.assertEqual(os.listdir(host.save), [])
         # That message was the only one.
-        told = [l for l in host.stderr_of(proc).splitlines() if l.startswith("lanternfall:")]
+        told = host.reports(proc)
         self.assertEqual(len(told), 1, told)
 
     def movie_host(self, content):
