@@ -8,6 +8,7 @@
 #include "shell/player/MoviePlayer.h"
 
 #include <QResizeEvent>
+#include <QtMath>
 
 namespace {
 
@@ -20,7 +21,9 @@ void frmMain::GoFullScreen()
     using namespace GameSettings;
     if (PortraitDisplay)
         return;
+    LeaveWindowMode();
     modChangeRes::SetGameDisplayMode();
+    CoverGameOutput();
     Form_RemoveTitleBar(this, false);
 
     // From here a first failure continues with the mode flag, the layout, the screen saver
@@ -71,8 +74,10 @@ void frmMain::GoWindowMode(bool isExitting)
     try {
         Form_RemoveTitleBar(this, true);
         fullScreen = false;
+        FitStageToWorkArea();
         SetOuterWidth(FrameExtraWidth_ + GameWidth);
         SetOuterHeight(FrameExtraHeight_ + GameHeight);
+        KeepInsideWorkArea();
         LayoutFlashPlayer();
         FlashCallFunction(QStringLiteral("SwitchFullscreenMarker"), QStringLiteral("false"));
         if (ScreenSaverWasActive_)
@@ -99,15 +104,30 @@ void frmMain::Form_RemoveTitleBar(QWidget *f, bool ShowTitle)
         style |= WS_CAPTION;
     else
         style &= 0xFF3FFFFFu;
+    if (f == this) {
+        titleBar_ = (style & WS_CAPTION) == WS_CAPTION;
+        askedClient_ = QSize(); // a new mode: its size steps start from the window as it is
+    }
     ws->SetWindowStyle(f, style);
     ws->FrameChanged(f);
 }
 
 void frmMain::LayoutFlashPlayer()
 {
-    // The player always covers the stage at the client area's top-left corner, whatever
-    // the window's size, mode or state.
-    flashPlayer_->setContainerRect(QRect(0, 0, GameSettings::GameWidth, GameSettings::GameHeight));
+    // The player always covers the stage at the client area's top-left corner. The stage's
+    // pixels are handed over in the toolkit's logical pixels: screen pixels per stage pixel
+    // (the mode's scale), divided by the desktop's screen pixels per logical pixel.
+    const QSizeF screenPixels = ScreenPixelsPerStagePixel();
+    const QRect client = services_.windowSystem ? services_.windowSystem->ClientGeometry(this)
+                                                : geometry();
+    const qreal ratio =
+        services_.windowSystem ? services_.windowSystem->ScaleAt(client.center()) : 1.0;
+    auto logical = [ratio](int stagePixels, qreal perStagePixel) {
+        return qMax(1, qCeil(stagePixels * perStagePixel / ratio - 1e-6));
+    };
+    flashPlayer_->setContainerRect(
+        QRect(0, 0, logical(GameSettings::GameWidth, screenPixels.width()),
+              logical(GameSettings::GameHeight, screenPixels.height())));
 }
 
 void frmMain::Form_Resize()
@@ -136,66 +156,37 @@ void frmMain::ReturnToFullScreenOnce()
     FocusControls::ReturnToFullScreen = false;
 }
 
-// --- The window's geometry as the platform sees it ------------------------------------
+// --- The window's state ---------------------------------------------------------------
 
 int frmMain::WindowState() const
 {
-    return isMinimized() ? 1 : 0;
+    // Asked to minimise, the window counts as minimised until the window manager has done
+    // it: meanwhile Qt may report it back in the normal state (it re-reads the window
+    // manager's state on each change of it, and one made before the request crosses it), and
+    // the return to full screen must not take that for the window coming back.
+    return isMinimized() || minimising_ ? 1 : 0;
 }
 
 void frmMain::SetWindowState(int state)
 {
+    // Minimising keeps the window's full-screen state with the window manager, and so does
+    // the way back: the window returns covering its output.
+    minimising_ = state == 1;
     if (state == 1)
         showMinimized();
-    else if (isMinimized() || !isVisible())
-        showNormal();
+    else if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    else if (!isVisible())
+        show();
 }
 
-QMargins frmMain::CurrentFrame()
+void frmMain::NoteMinimised(bool active)
 {
-    return services_.windowSystem ? services_.windowSystem->FrameExtents(this) : QMargins();
-}
-
-void frmMain::RefuseWhileMinimised(const char *what) const
-{
-    // A minimised window cannot be sized or moved.
-    if (isMinimized())
-        throw HostError(QStringLiteral("the window is minimised and cannot be %1")
-                            .arg(QLatin1String(what)));
-}
-
-void frmMain::SetOuterWidth(int width)
-{
-    RefuseWhileMinimised("sized");
-    const QMargins frame = CurrentFrame();
-    resize(qMax(1, width - frame.left() - frame.right()), height());
-}
-
-void frmMain::SetOuterHeight(int height)
-{
-    RefuseWhileMinimised("sized");
-    const QMargins frame = CurrentFrame();
-    resize(width(), qMax(1, height - frame.top() - frame.bottom()));
-}
-
-void frmMain::SetOuterTop(int top)
-{
-    RefuseWhileMinimised("moved");
-    MoveOuter(frameGeometry().left(), top);
-}
-
-void frmMain::SetOuterLeft(int left)
-{
-    RefuseWhileMinimised("moved");
-    MoveOuter(left, frameGeometry().top());
-}
-
-void frmMain::MoveOuter(int x, int y)
-{
-    if (services_.windowSystem && isVisible())
-        services_.windowSystem->MoveTo(this, x, y);
-    else
-        move(x, y);
+    // The window manager has minimised the window; or the game is the active application
+    // again while it never did.
+    if (minimising_ && services_.windowSystem
+        && (services_.windowSystem->Iconic(this) || active))
+        minimising_ = false;
 }
 
 void frmMain::resizeEvent(QResizeEvent *event)
@@ -213,6 +204,7 @@ void frmMain::changeEvent(QEvent *event)
 
 void frmMain::RunFormResize()
 {
+    NoteMinimised(false);
     // A top-level entry: a failure is reported, never left to the event loop.
     try {
         Form_Resize();

@@ -70,6 +70,7 @@ void frmMain::FocusLossSteps()
 
 void frmMain::FocusGainSteps()
 {
+    NoteMinimised(true);
     FocusControls::AppActive = true;
     FlashCallFunction(QStringLiteral("notifyGame"), QStringLiteral("gainedFocus"));
     ReturnToFullScreenOnce();

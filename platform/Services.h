@@ -3,7 +3,9 @@
 // service is one narrow interface; X11/Linux implementations live beside it, and tests
 // use fakes. No logic of the host reaches past these interfaces.
 #include <QByteArray>
+#include <QList>
 #include <QMargins>
+#include <QRect>
 #include <QString>
 #include <QUrl>
 #include <cstdint>
@@ -85,37 +87,77 @@ struct DisplayModeRecord {
     QByteArray platformData; // filled by EnumCurrent, handed back unchanged
 };
 
-// The primary display's mode.
+// An output of the display (a monitor) that shows a part of the screen now.
+struct Output {
+    QByteArray name;
+    QRect geometry;       // root coordinates, in the screen's own (device) pixels
+    bool primary = false; // the desktop's primary output
+    bool pointer = false; // the mouse pointer is on it
+};
+
+// The display mode of one output: the primary one unless another was selected.
 class DisplayModes {
 public:
     virtual ~DisplayModes() = default;
-    // Fills the record with the mode now in force on the primary display; false (and the
-    // record untouched) when it cannot be read.
+    // Fills the record with the mode now in force on the output; false (and the record
+    // untouched) when it cannot be read.
     virtual bool EnumCurrent(DisplayModeRecord &record) = 0;
-    // Switches the primary display to the record's mode as a temporary change: it is given
-    // back however the program ends. False when the display cannot take it.
+    // Switches the output to the record's mode as a temporary change: it is given back
+    // however the program ends. Other outputs keep their modes and positions. False when
+    // the display cannot take it.
     virtual bool ChangeTemporarily(const DisplayModeRecord &record) = 0;
+    // The outputs showing a part of the screen now, with their places as they are now.
+    virtual QList<Output> Outputs() { return {}; }
+    // The output that EnumCurrent reads and ChangeTemporarily switches from now on; an
+    // unknown name leaves it to the primary output.
+    virtual void SelectOutput(const QByteArray &name) { (void)name; }
 };
 
-// Window-system services for the main window: its style word (the caption bits
-// 0x00C00000 are its title bar and frame, the other bits are kept as they are), the frame
-// the window manager adds, and the real position on the screen.
+// Window-system services for the main window. Geometry is in the screen's own (device)
+// pixels, in root coordinates: the unit of the display modes and of the window manager's
+// frame; Qt's logical pixels are the window's business.
+//
+// The style word's caption bits (0x00C00000) are the title bar and frame: both set means
+// a normal window, which the window manager decorates; otherwise the window has no title
+// bar and covers its home output (the window manager's full-screen state where it has one,
+// so that nothing, panels included, lies above it), and the window manager, not the host,
+// then holds its size and place.
 class WindowSystem {
 public:
     virtual ~WindowSystem() = default;
     virtual uint32_t GetWindowStyle(QWidget *window) = 0;
     virtual void SetWindowStyle(QWidget *window, uint32_t style) = 0;
-    // Makes the window system apply the style to the window's frame now.
+    // The output that the window covers while it has no title bar. Set before FrameChanged.
+    virtual void SetHomeOutput(QWidget *window, const QRect &output) { (void)window, (void)output; }
+    // Makes the window system apply the style now: title bar and frame, or the covering
+    // of the home output. Returns once the window manager has answered (a bounded wait).
     virtual void FrameChanged(QWidget *window) = 0;
-    // What the window manager's frame adds around the client area (zero when undecorated
-    // or not known).
+    // What the window manager's frame adds around the client area now: zero when the
+    // window has no title bar or is not decorated, whatever stale value the window manager
+    // left behind; zero when the window manager does not tell.
     virtual QMargins FrameExtents(QWidget *window) = 0;
     // The frame the window manager gives the window when it has its title bar, known also
     // before the window is first shown (zero when the window manager does not tell).
     virtual QMargins DecoratedFrameExtents(QWidget *window) { return FrameExtents(window); }
-    // Places the window's outer top-left corner at x, y of the screen, as the X server
-    // sees it.
+    // True while the window manager holds the window's size and place (a window without
+    // title bar in its full-screen state); the size and move requests below then do
+    // nothing.
+    virtual bool HeldByWindowManager(QWidget *window) { (void)window; return false; }
+    // The window manager shows the window minimised (iconic) now.
+    virtual bool Iconic(QWidget *window) = 0;
+    // The client area as the window system has it now.
+    virtual QRect ClientGeometry(QWidget *window) = 0;
+    // Sets the client area's size; the window manager adds its frame around it.
+    virtual void ResizeClient(QWidget *window, const QSize &size) = 0;
+    // Places the window's outer top-left corner (its frame included) at x, y, as the X
+    // server sees it.
     virtual void MoveTo(QWidget *window, int x, int y) = 0;
+    // The part of the desktop that panels leave free (_NET_WORKAREA); empty when the
+    // window manager does not tell.
+    virtual QRect WorkArea() { return {}; }
+    // Screen pixels per logical pixel of the toolkit for a window on the screen that holds
+    // the point: the desktop's scale there.
+    virtual qreal ScaleAt(const QPoint &point) { (void)point; return 1.0; }
 };
 
 // Typing keys as if the user had typed them; also resets the system's idle time.

@@ -7,8 +7,7 @@
 #include <QList>
 #include <QRect>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
+#include "platform/X11RandR.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,294 +17,15 @@
 #include <optional>
 
 namespace platform {
+
+using namespace randr;
+
 namespace {
 
 constexpr uint32_t DM_BITSPERPEL = 0x00040000;
 constexpr uint32_t DM_PELSWIDTH = 0x00080000;
 constexpr uint32_t DM_PELSHEIGHT = 0x00100000;
 constexpr uint32_t DM_DISPLAYFREQUENCY = 0x00400000;
-
-// --- RandR replies, freed with their owners --------------------------------------------
-
-struct FreeResources {
-    void operator()(XRRScreenResources *r) const { XRRFreeScreenResources(r); }
-};
-struct FreeOutput {
-    void operator()(XRROutputInfo *o) const { XRRFreeOutputInfo(o); }
-};
-struct FreeCrtc {
-    void operator()(XRRCrtcInfo *c) const { XRRFreeCrtcInfo(c); }
-};
-using Resources = std::unique_ptr<XRRScreenResources, FreeResources>;
-using OutputInfo = std::unique_ptr<XRROutputInfo, FreeOutput>;
-using CrtcInfo = std::unique_ptr<XRRCrtcInfo, FreeCrtc>;
-
-bool HasRandR(Display *d, int minorAtLeast)
-{
-    int event = 0, error = 0, major = 0, minor = 0;
-    if (!XRRQueryExtension(d, &event, &error) || !XRRQueryVersion(d, &major, &minor))
-        return false;
-    return major > 1 || (major == 1 && minor >= minorAtLeast);
-}
-
-// --- Modes -------------------------------------------------------------------------------
-
-const XRRModeInfo *FindMode(const XRRScreenResources *res, RRMode id)
-{
-    for (int i = 0; i < res->nmode; ++i)
-        if (res->modes[i].id == id)
-            return &res->modes[i];
-    return nullptr;
-}
-
-double RateOf(const XRRModeInfo &mode)
-{
-    double vTotal = mode.vTotal;
-    if (mode.modeFlags & RR_DoubleScan)
-        vTotal *= 2;
-    if (mode.modeFlags & RR_Interlace)
-        vTotal /= 2;
-    if (mode.dotClock == 0 || mode.hTotal == 0 || vTotal == 0)
-        return 0;
-    return double(mode.dotClock) / (double(mode.hTotal) * vTotal);
-}
-
-uint32_t RoundedRate(const XRRModeInfo &mode)
-{
-    return uint32_t(std::lround(RateOf(mode)));
-}
-
-bool IsOwn(const XRRModeInfo &mode)
-{
-    const size_t suffix = std::strlen(OwnModeSuffix);
-    return mode.name && mode.nameLength >= suffix
-           && std::memcmp(mode.name + mode.nameLength - suffix, OwnModeSuffix, suffix) == 0;
-}
-
-bool Sideways(Rotation rotation)
-{
-    return rotation & (RR_Rotate_90 | RR_Rotate_270);
-}
-
-QSize ShownSize(const XRRModeInfo &mode, Rotation rotation)
-{
-    return Sideways(rotation) ? QSize(int(mode.height), int(mode.width))
-                              : QSize(int(mode.width), int(mode.height));
-}
-
-// Reduced-blanking timings (CVT-RB) for a size and rate. The pixel clock is rounded to
-// 1 kHz rather than CVT's 250 kHz steps, so that the rate reads back as the one asked for.
-std::optional<XRRModeInfo> ReducedBlankingTimings(int width, int height, int rate)
-{
-    constexpr double MinVBlankUs = 460.0;
-    constexpr int HBlank = 160, HFrontPorch = 48, HSync = 32;
-    constexpr int VFrontPorch = 3, MinVBackPorch = 6;
-    const double frameUs = 1e6 / rate;
-    if (width <= 0 || height <= 0 || frameUs <= MinVBlankUs + height * 0.01)
-        return std::nullopt;
-    const int vSync = height * 4 == width * 3     ? 4
-                      : height * 16 == width * 9  ? 5
-                      : height * 16 == width * 10 ? 6
-                      : height * 5 == width * 4   ? 7
-                      : height * 15 == width * 9  ? 7
-                                                  : 10;
-    const double linePeriodUs = (frameUs - MinVBlankUs) / height;
-    const int vBlank = std::max(int(MinVBlankUs / linePeriodUs) + 1,
-                                VFrontPorch + vSync + MinVBackPorch);
-    XRRModeInfo mode{};
-    mode.width = unsigned(width);
-    mode.hSyncStart = unsigned(width + HFrontPorch);
-    mode.hSyncEnd = mode.hSyncStart + HSync;
-    mode.hTotal = unsigned(width + HBlank);
-    mode.height = unsigned(height);
-    mode.vSyncStart = unsigned(height + VFrontPorch);
-    mode.vSyncEnd = mode.vSyncStart + unsigned(vSync);
-    mode.vTotal = unsigned(height + vBlank);
-    mode.dotClock = (unsigned long)(std::llround(double(rate) * mode.hTotal * mode.vTotal / 1000.0))
-                    * 1000UL;
-    mode.modeFlags = RR_HSyncPositive | RR_VSyncNegative;
-    return mode;
-}
-
-// --- What the display shows now ----------------------------------------------------------
-
-struct Current {
-    Resources res;
-    RROutput output = None;
-    OutputInfo outputInfo;
-    CrtcInfo crtc;
-    RRCrtc crtcId = None;
-    const XRRModeInfo *mode = nullptr;
-    QSize screen;
-    int depth = 0;
-};
-
-QSize RootSize(Display *d)
-{
-    Window root = 0;
-    int x = 0, y = 0;
-    unsigned width = 0, height = 0, border = 0, depth = 0;
-    if (!XGetGeometry(d, DefaultRootWindow(d), &root, &x, &y, &width, &height, &border, &depth))
-        return {};
-    return QSize(int(width), int(height));
-}
-
-// The millimetres for a screen size: the resolution the server was started with (Xlib's
-// connection data, which keeps the pair it was opened with), as xrandr keeps it.
-QSize MillimetresFor(Display *d, QSize pixels)
-{
-    const int screen = DefaultScreen(d);
-    const int pxW = DisplayWidth(d, screen), pxH = DisplayHeight(d, screen);
-    const int mmW = DisplayWidthMM(d, screen), mmH = DisplayHeightMM(d, screen);
-    auto scale = [](int px, int refPx, int refMm) {
-        return refPx > 0 && refMm > 0 ? int(std::lround(double(px) * refMm / refPx))
-                                      : int(std::lround(px * 25.4 / 96.0));
-    };
-    return QSize(scale(pixels.width(), pxW, mmW), scale(pixels.height(), pxH, mmH));
-}
-
-// The primary output and its CRTC: the output asked for when it still drives a CRTC, else
-// the RandR primary output, else the first connected output that drives one.
-std::optional<Current> ReadCurrent(Display *d, RROutput wanted = None)
-{
-    X11ErrorTrap trap(d);
-    Current c;
-    const Window root = DefaultRootWindow(d);
-    c.res.reset(XRRGetScreenResourcesCurrent(d, root));
-    if (!c.res)
-        return std::nullopt;
-    QList<RROutput> order;
-    if (wanted != None)
-        order << wanted;
-    if (HasRandR(d, 3))
-        if (RROutput primary = XRRGetOutputPrimary(d, root); primary != None)
-            order << primary;
-    for (int i = 0; i < c.res->noutput; ++i)
-        order << c.res->outputs[i];
-    for (RROutput output : order) {
-        if (!std::count(c.res->outputs, c.res->outputs + c.res->noutput, output))
-            continue;
-        OutputInfo info(XRRGetOutputInfo(d, c.res.get(), output));
-        if (!info || info->connection != RR_Connected || info->crtc == None)
-            continue;
-        CrtcInfo crtc(XRRGetCrtcInfo(d, c.res.get(), info->crtc));
-        if (!crtc || crtc->mode == None)
-            continue;
-        const XRRModeInfo *mode = FindMode(c.res.get(), crtc->mode);
-        if (!mode)
-            continue;
-        c.output = output;
-        c.crtcId = info->crtc;
-        c.outputInfo = std::move(info);
-        c.crtc = std::move(crtc);
-        c.mode = mode;
-        break;
-    }
-    c.screen = RootSize(d);
-    c.depth = DefaultDepth(d, DefaultScreen(d));
-    if (trap.Failed() || !c.mode || c.screen.isEmpty())
-        return std::nullopt;
-    return c;
-}
-
-// --- Restore data ------------------------------------------------------------------------
-//
-// One line of "key=value" words: where the mode was shown and what it was, enough to put
-// back the same mode, position, rotation and screen size, and to tell a stale mode id.
-
-struct Saved {
-    QByteArray display;
-    RROutput output = None;
-    RRMode mode = None;
-    QSize modeSize; // as the mode defines it, before rotation
-    unsigned long dotClock = 0;
-    uint32_t rate = 0;
-    Rotation rotation = RR_Rotate_0;
-    QPoint position;
-    QSize screen;
-    QSize screenMm;
-    int depth = 0;
-};
-
-constexpr char SavedTag[] = "randr1";
-
-QByteArray Encode(Display *d, const Current &c)
-{
-    const XRRModeInfo &m = *c.mode;
-    const QSize mm = MillimetresFor(d, c.screen);
-    return QByteArray(SavedTag)
-           + " display=" + QByteArray(DisplayString(d))
-           + " output=" + QByteArray::number(qulonglong(c.output))
-           + " mode=" + QByteArray::number(qulonglong(m.id))
-           + " size=" + QByteArray::number(m.width) + 'x' + QByteArray::number(m.height)
-           + " clock=" + QByteArray::number(qulonglong(m.dotClock))
-           + " rate=" + QByteArray::number(RoundedRate(m))
-           + " rotation=" + QByteArray::number(c.crtc->rotation)
-           + " position=" + QByteArray::number(c.crtc->x) + ',' + QByteArray::number(c.crtc->y)
-           + " screen=" + QByteArray::number(c.screen.width()) + 'x'
-           + QByteArray::number(c.screen.height())
-           + " mm=" + QByteArray::number(mm.width()) + 'x' + QByteArray::number(mm.height())
-           + " depth=" + QByteArray::number(c.depth);
-}
-
-std::optional<Saved> Decode(const QByteArray &data)
-{
-    const QList<QByteArray> words = data.trimmed().split(' ');
-    if (words.isEmpty() || words.first() != SavedTag)
-        return std::nullopt;
-    Saved s;
-    int seen = 0;
-    auto pair = [](const QByteArray &value, char sep, bool *ok) {
-        const int at = value.indexOf(sep);
-        bool a = false, b = false;
-        const int first = value.left(at).toInt(&a), second = value.mid(at + 1).toInt(&b);
-        *ok = at > 0 && a && b;
-        return std::make_pair(first, second);
-    };
-    for (const QByteArray &word : words.mid(1)) {
-        const int eq = word.indexOf('=');
-        if (eq <= 0)
-            return std::nullopt;
-        const QByteArray key = word.left(eq), value = word.mid(eq + 1);
-        bool ok = true;
-        if (key == "display") {
-            s.display = value;
-        } else if (key == "output") {
-            s.output = RROutput(value.toULongLong(&ok));
-        } else if (key == "mode") {
-            s.mode = RRMode(value.toULongLong(&ok));
-        } else if (key == "size") {
-            auto [w, h] = pair(value, 'x', &ok);
-            s.modeSize = QSize(w, h);
-        } else if (key == "clock") {
-            s.dotClock = value.toULong(&ok);
-        } else if (key == "rate") {
-            s.rate = value.toUInt(&ok);
-        } else if (key == "rotation") {
-            s.rotation = Rotation(value.toUShort(&ok));
-        } else if (key == "position") {
-            auto [x, y] = pair(value, ',', &ok);
-            s.position = QPoint(x, y);
-        } else if (key == "screen") {
-            auto [w, h] = pair(value, 'x', &ok);
-            s.screen = QSize(w, h);
-        } else if (key == "mm") {
-            auto [w, h] = pair(value, 'x', &ok);
-            s.screenMm = QSize(w, h);
-        } else if (key == "depth") {
-            s.depth = value.toInt(&ok);
-        } else {
-            continue; // written by a later version: not needed to restore
-        }
-        if (!ok)
-            return std::nullopt;
-        ++seen;
-    }
-    if (seen < 11 || s.output == None || s.mode == None || s.modeSize.isEmpty()
-        || s.screen.isEmpty())
-        return std::nullopt;
-    return s;
-}
 
 // --- Changing the mode ---------------------------------------------------------------
 
@@ -319,11 +39,6 @@ struct Target {
     QSize screen;
     QSize screenMm;
 };
-
-bool OnOutput(const XRROutputInfo &output, RRMode mode)
-{
-    return std::count(output.modes, output.modes + output.nmode, mode) > 0;
-}
 
 // The same mode, position and rotation as now: nothing to change.
 bool IsInForce(Display *d, const Current &c, const Target &t)
@@ -381,40 +96,6 @@ bool Apply(Display *d, const Current &c, const Target &t)
     return !trap.Failed();
 }
 
-// Adds a mode of our own of the asked size and rate to the output (or takes up the one
-// an earlier run left behind). Returns its id, None when the server refuses.
-RRMode AddOwnMode(Display *d, const Current &c, QSize shown, uint32_t rate)
-{
-    const QSize size = Sideways(c.crtc->rotation) ? shown.transposed() : shown;
-    const int hz = rate > 0 ? int(rate) : 60;
-    const auto timings = ReducedBlankingTimings(size.width(), size.height(), hz);
-    if (!timings)
-        return None;
-    const QByteArray name = QByteArray::number(size.width()) + 'x'
-                            + QByteArray::number(size.height()) + '_' + QByteArray::number(hz)
-                            + OwnModeSuffix;
-    X11ErrorTrap trap(d);
-    RRMode id = None;
-    for (int i = 0; i < c.res->nmode && id == None; ++i) {
-        const XRRModeInfo &m = c.res->modes[i];
-        if (m.nameLength == unsigned(name.size()) && name == QByteArray(m.name, m.nameLength)
-            && QSize(int(m.width), int(m.height)) == size)
-            id = m.id;
-    }
-    if (id == None) {
-        XRRModeInfo *info = XRRAllocModeInfo(name.constData(), int(name.size()));
-        const char *allocatedName = info->name;
-        *info = *timings;
-        info->name = const_cast<char *>(allocatedName);
-        info->nameLength = unsigned(name.size());
-        id = XRRCreateMode(d, DefaultRootWindow(d), info);
-        XRRFreeModeInfo(info);
-        if (trap.Failed())
-            return None;
-    }
-    XRRAddOutputMode(d, c.output, id);
-    return trap.Failed() ? None : id;
-}
 
 struct Request {
     QSize shown;         // the size on screen
@@ -432,7 +113,7 @@ uint32_t ReportedDepth(int xDepth)
 Request RequestOf(const DisplayModeRecord &record, const Current &c)
 {
     Request r;
-    r.shown = QSize(int(c.crtc->width), int(c.crtc->height));
+    r.shown = ShownSize(*c.mode, c.crtc->rotation);
     if (record.dmFields & DM_PELSWIDTH)
         r.shown.setWidth(int(record.dmPelsWidth));
     if (record.dmFields & DM_PELSHEIGHT)
@@ -545,56 +226,6 @@ Step Change(Display *d, const DisplayModeRecord &record, BeforeChange beforeChan
 
 } // namespace
 
-// --- X errors ----------------------------------------------------------------------------
-
-namespace {
-XErrorHandler previousHandler = nullptr;
-Display *trappedDisplay = nullptr;
-int trapDepth = 0;
-int trappedErrors = 0;
-
-int CountError(Display *display, XErrorEvent *event)
-{
-    if (display == trappedDisplay) {
-        ++trappedErrors;
-        return 0;
-    }
-    return previousHandler ? previousHandler(display, event) : 0;
-}
-} // namespace
-
-X11ErrorTrap::X11ErrorTrap(Display *display) : display_(display)
-{
-    XSync(display_, False); // errors of earlier requests are not ours
-    if (trapDepth++ == 0) {
-        trappedDisplay = display_;
-        trappedErrors = 0;
-        previousHandler = XSetErrorHandler(&CountError);
-    }
-    baseline_ = trappedErrors;
-}
-
-X11ErrorTrap::~X11ErrorTrap()
-{
-    XSync(display_, False);
-    if (--trapDepth == 0) {
-        XSetErrorHandler(previousHandler);
-        previousHandler = nullptr;
-        trappedDisplay = nullptr;
-    }
-}
-
-bool X11ErrorTrap::Failed()
-{
-    XSync(display_, False);
-    return trappedErrors != baseline_;
-}
-
-int X11ErrorTrap::ErrorCount() const
-{
-    return trappedErrors - baseline_;
-}
-
 // --- X11DisplayModes -----------------------------------------------------------------
 
 X11DisplayModes::X11DisplayModes() : ownConnectionOfQt_(true) {}
@@ -619,11 +250,13 @@ bool X11DisplayModes::EnumCurrent(DisplayModeRecord &record)
     Display *d = connection();
     if (!d || !HasRandR(d, 2))
         return false;
-    const std::optional<Current> c = ReadCurrent(d);
+    const std::optional<Current> c = ReadCurrent(d, selectedId(d));
     if (!c)
         return false;
-    record.dmPelsWidth = c->crtc->width;
-    record.dmPelsHeight = c->crtc->height;
+    // The mode's size (under Xwayland the CRTC keeps the real size: see ActiveOutputs).
+    const QSize shown = ShownSize(*c->mode, c->crtc->rotation);
+    record.dmPelsWidth = uint32_t(shown.width());
+    record.dmPelsHeight = uint32_t(shown.height());
     record.dmBitsPerPel = ReportedDepth(c->depth);
     record.dmDisplayFrequency = RoundedRate(*c->mode);
     record.dmFields = DisplayModeFields;
@@ -643,13 +276,47 @@ bool X11DisplayModes::ChangeTemporarily(const DisplayModeRecord &record)
         }
     });
     if (!desktop_.isEmpty()) {
-        const std::optional<Current> now = ReadCurrent(d);
+        const std::optional<Current> now = ReadCurrent(d, selectedId(d));
         if (now && SameModeAs(*now, Decode(desktop_))) {
             desktop_.clear();
             Watchdog::DesktopModeRestored();
         }
     }
     return step != Step::Failed;
+}
+
+QList<Output> X11DisplayModes::Outputs()
+{
+    QList<Output> outputs;
+    Display *d = connection();
+    if (!d || !HasRandR(d, 2))
+        return outputs;
+    Window root = None, child = None;
+    int x = 0, y = 0, winX = 0, winY = 0;
+    unsigned mask = 0;
+    const bool pointerKnown = XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y,
+                                            &winX, &winY, &mask);
+    for (const ActiveOutput &a : ActiveOutputs(d))
+        outputs.push_back({a.name, a.geometry, a.primary,
+                           pointerKnown && a.geometry.contains(x, y)});
+    return outputs;
+}
+
+void X11DisplayModes::SelectOutput(const QByteArray &name)
+{
+    if (name != selected_)
+        selectedId_ = None;
+    selected_ = name;
+}
+
+unsigned long X11DisplayModes::selectedId(Display *d)
+{
+    if (selected_.isEmpty() || selectedId_ != None)
+        return selectedId_;
+    for (const ActiveOutput &a : ActiveOutputs(d))
+        if (a.name == selected_)
+            selectedId_ = a.id;
+    return selectedId_;
 }
 
 // --- For the watchdog and the repair at start --------------------------------------------
@@ -673,36 +340,6 @@ bool RestoreDisplayMode(Display *display, const QByteArray &restoreData)
     return step != Step::Failed && now && ShownSize(*now->mode, now->crtc->rotation) == shown;
 }
 
-int RemoveAddedModes(Display *display)
-{
-    X11ErrorTrap trap(display);
-    Resources res(XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display)));
-    if (!res)
-        return 0;
-    QList<RRMode> shown;
-    for (int i = 0; i < res->ncrtc; ++i)
-        if (CrtcInfo crtc(XRRGetCrtcInfo(display, res.get(), res->crtcs[i])); crtc)
-            shown << crtc->mode;
-    std::vector<OutputInfo> outputs;
-    for (int i = 0; i < res->noutput; ++i)
-        outputs.emplace_back(XRRGetOutputInfo(display, res.get(), res->outputs[i]));
-    int removed = 0;
-    for (int i = 0; i < res->nmode; ++i) {
-        const XRRModeInfo &mode = res->modes[i];
-        if (!IsOwn(mode) || shown.contains(mode.id))
-            continue;
-        for (int o = 0; o < res->noutput; ++o)
-            if (outputs[size_t(o)] && OnOutput(*outputs[size_t(o)], mode.id))
-                XRRDeleteOutputMode(display, res->outputs[o], mode.id);
-        trap.Failed(); // errors of the deletions above are in by now
-        const int errorsBefore = trap.ErrorCount();
-        XRRDestroyMode(display, mode.id);
-        trap.Failed();
-        if (trap.ErrorCount() == errorsBefore)
-            ++removed;
-    }
-    return removed;
-}
 
 QByteArray DisplayNameOf(const QByteArray &restoreData)
 {

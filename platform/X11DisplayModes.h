@@ -1,5 +1,5 @@
 #pragma once
-// Display modes of the primary output through RandR 1.2.
+// Display modes of one output through RandR 1.2.
 #include "platform/Services.h"
 
 #include <QByteArray>
@@ -8,11 +8,12 @@ typedef struct _XDisplay Display;
 
 namespace platform {
 
-// The primary output's mode: the RandR primary output, or else the first connected output
-// that drives a CRTC. The refresh rate is computed from the mode's timings (0 when the
-// server gives none, as a stock Xvfb does). The colour depth is the screen's default depth,
-// reported as 32 for 24-bit true colour (what Windows reports for the same visual); depth
-// cannot change on X, so a change to another depth fails.
+// The mode of the selected output, or while none is selected (or it is gone) the RandR
+// primary output, or else the first connected output that drives a CRTC. The refresh rate
+// is computed from the mode's timings (0 when the server gives none, as a stock Xvfb does).
+// The colour depth is the screen's default depth, reported as 32 for 24-bit true colour
+// (what Windows reports for the same visual); depth cannot change on X, so a change to
+// another depth fails.
 //
 // A size the output has no mode for gets a mode of our own (reduced-blanking timings for
 // the asked rate); such modes carry a name suffix and are removed again as soon as the
@@ -31,9 +32,16 @@ public:
 
     bool EnumCurrent(DisplayModeRecord &record) override;
     bool ChangeTemporarily(const DisplayModeRecord &record) override;
+    QList<Output> Outputs() override;
+    void SelectOutput(const QByteArray &name) override;
 
 private:
     Display *connection() const;
+    // The selected output's id on the server; 0 (None) when none is selected or it is gone.
+    unsigned long selectedId(Display *d);
+
+    QByteArray selected_;
+    unsigned long selectedId_ = 0; // found once: an output keeps its id while the server runs
 
     Display *display_ = nullptr;
     bool ownConnectionOfQt_ = false;
@@ -53,7 +61,10 @@ inline constexpr char OwnModeSuffix[] = "-lanternfall";
 // that was installed before. Traps nest; one thread only.
 class X11ErrorTrap {
 public:
-    explicit X11ErrorTrap(Display *display);
+    // Replies: every request made under the trap waits for its reply, so its error is in
+    // when the call returns; the trap then needs no round trips of its own.
+    enum Kind { Syncing, Replies };
+    explicit X11ErrorTrap(Display *display, Kind kind = Syncing);
     ~X11ErrorTrap();
     X11ErrorTrap(const X11ErrorTrap &) = delete;
     X11ErrorTrap &operator=(const X11ErrorTrap &) = delete;
@@ -65,6 +76,7 @@ public:
 
 private:
     Display *display_;
+    Kind kind_;
     int baseline_ = 0;
 };
 

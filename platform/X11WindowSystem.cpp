@@ -1,117 +1,32 @@
 #include "platform/X11WindowSystem.h"
 #include "platform/X11Connection.h"
 
-#include "platform/X11DisplayModes.h"
-
-#include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QVariant>
 #include <QWidget>
+#include <QtMath>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
+#include "platform/X11DisplayModes.h"
+#include "platform/X11Ewmh.h"
+#include "platform/X11WindowWatch.h"
+
 #include <X11/Xutil.h>
-
-#include <optional>
-#include <unistd.h>
-#include <vector>
 
 namespace platform {
 namespace {
 
 constexpr char StyleProperty[] = "lanternfallWindowStyle";
 constexpr char DecoratedFrameProperty[] = "lanternfallDecoratedFrame";
+constexpr char DecorationsProperty[] = "lanternfallDecorations"; // as last applied
+constexpr char FullScreenState[] = "_NET_WM_STATE_FULLSCREEN";
 
-// _MOTIF_WM_HINTS: flags, functions, decorations, input mode, status.
-constexpr long MwmHintsDecorations = 1L << 1;
-constexpr long MwmDecorAll = 1L << 0;
-
-// How long the window manager gets to answer a change: it answers in a few milliseconds;
-// the bound only keeps a window manager that ignores the request from stalling the host.
+// How long the window manager gets to answer a change: the ones measured answer within
+// 100 ms; the bound only keeps one that ignores a request from stalling the host.
 constexpr int WindowManagerWaitMs = 500;
-constexpr int MoveTries = 3; // the window manager may answer with a frame change between
-
-template <typename Condition>
-bool WaitFor(Condition condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    for (;;) {
-        if (condition())
-            return true;
-        if (timer.elapsed() >= timeoutMs)
-            return false;
-        ::usleep(5000);
-    }
-}
-
-std::optional<std::vector<long>> ReadLongs(Display *d, Window w, const char *name, Atom type,
-                                            long count)
-{
-    const Atom atom = XInternAtom(d, name, True);
-    if (atom == None)
-        return std::nullopt;
-    Atom actualType = None;
-    int format = 0;
-    unsigned long items = 0, after = 0;
-    unsigned char *data = nullptr;
-    X11ErrorTrap trap(d);
-    const int status = XGetWindowProperty(d, w, atom, 0, count, False, type, &actualType,
-                                          &format, &items, &after, &data);
-    std::optional<std::vector<long>> result;
-    if (status == Success && !trap.Failed() && data && format == 32
-        && items >= (unsigned long)count) {
-        const long *values = reinterpret_cast<const long *>(data); // Xlib widens format 32
-        result.emplace(values, values + count);
-    }
-    if (data)
-        XFree(data);
-    return result;
-}
-
-std::optional<QMargins> NetFrameExtents(Display *d, Window w)
-{
-    const auto v = ReadLongs(d, w, "_NET_FRAME_EXTENTS", XA_CARDINAL, 4);
-    if (!v)
-        return std::nullopt;
-    return QMargins(int((*v)[0]), int((*v)[2]), int((*v)[1]), int((*v)[3])); // l, t, r, b
-}
-
-bool WindowManagerRuns(Display *d)
-{
-    return ReadLongs(d, DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW, 1)
-        .has_value();
-}
-
-bool Viewable(Display *d, Window w)
-{
-    XWindowAttributes attributes{};
-    X11ErrorTrap trap(d);
-    return XGetWindowAttributes(d, w, &attributes) && !trap.Failed()
-           && attributes.map_state == IsViewable;
-}
-
-// The outer top-left corner (the window manager's frame included) as the server has it.
-std::optional<QPoint> OuterTopLeft(Display *d, Window w)
-{
-    int x = 0, y = 0;
-    Window child = None;
-    X11ErrorTrap trap(d);
-    if (!XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &x, &y, &child)
-        || trap.Failed())
-        return std::nullopt;
-    const QMargins frame = NetFrameExtents(d, w).value_or(QMargins());
-    return QPoint(x - frame.left(), y - frame.top());
-}
-
-int WinGravity(Display *d, Window w)
-{
-    XSizeHints hints{};
-    long supplied = 0;
-    if (XGetWMNormalHints(d, w, &hints, &supplied) && (hints.flags & PWinGravity))
-        return hints.win_gravity;
-    return NorthWestGravity;
-}
+// A new window is mapped after the window manager has framed it; the first map of a
+// session can take longer.
+constexpr int MapWaitMs = 1500;
 
 bool Decorated(uint32_t style)
 {
@@ -124,7 +39,53 @@ void RememberDecoratedFrame(QWidget *window, const QMargins &frame)
         window->setProperty(DecoratedFrameProperty, QVariant::fromValue(frame));
 }
 
+// --- Qt's logical pixels and the screen's own ----------------------------------------------
+//
+// Qt keeps each screen's top-left corner in the screen's own pixels and scales the rest
+// of it by the screen's device pixel ratio.
+
+QRect NativeGeometry(const QScreen *screen)
+{
+    const QRect logical = screen->geometry();
+    return QRect(logical.topLeft(), logical.size() * screen->devicePixelRatio());
+}
+
+QScreen *ScreenAt(const QPoint &point)
+{
+    for (QScreen *screen : QGuiApplication::screens())
+        if (NativeGeometry(screen).contains(point))
+            return screen;
+    return QGuiApplication::primaryScreen();
+}
+
+QRect ToLogical(const QRect &device)
+{
+    const QScreen *screen = ScreenAt(device.topLeft());
+    if (!screen)
+        return device;
+    const qreal ratio = screen->devicePixelRatio();
+    const QPoint origin = screen->geometry().topLeft();
+    const QPointF topLeft = QPointF(origin) + QPointF(device.topLeft() - origin) / ratio;
+    return QRect(topLeft.toPoint(),
+                 QSize(qCeil(device.width() / ratio), qCeil(device.height() / ratio)));
+}
+
+QRect ToDevice(const QRect &logical)
+{
+    const QScreen *screen = ScreenAt(logical.topLeft());
+    if (!screen)
+        return logical;
+    const qreal ratio = screen->devicePixelRatio();
+    const QPoint origin = screen->geometry().topLeft();
+    const QPointF topLeft = QPointF(origin) + QPointF(logical.topLeft() - origin) * ratio;
+    return QRect(topLeft.toPoint(),
+                 QSize(qRound(logical.width() * ratio), qRound(logical.height() * ratio)));
+}
+
 } // namespace
+
+X11WindowSystem::X11WindowSystem() = default;
+X11WindowSystem::~X11WindowSystem() = default;
 
 uint32_t X11WindowSystem::GetWindowStyle(QWidget *window)
 {
@@ -137,136 +98,301 @@ void X11WindowSystem::SetWindowStyle(QWidget *window, uint32_t style)
     window->setProperty(StyleProperty, QVariant::fromValue(style));
 }
 
+void X11WindowSystem::SetHomeOutput(QWidget *, const QRect &output)
+{
+    home_ = output;
+}
+
+X11WindowWatch *X11WindowSystem::Watch(QWidget *window)
+{
+    Display *qt = QtDisplay();
+    if (!qt)
+        return nullptr;
+    if (!watch_) {
+        watch_ = std::make_unique<X11WindowWatch>(QByteArray(DisplayString(qt)));
+        if (!watch_->display()) {
+            watch_.reset();
+            return nullptr;
+        }
+    }
+    XSync(qt, False); // what Qt asked for (a map, a state change) reaches the server first
+    // The waits below block this thread, so the window cannot answer the window manager's
+    // requests to synchronise a resize meanwhile; a window manager that waits for that
+    // answer would hold every change until it gives up.
+    if (watch_->Watch(Window(window->winId())))
+        ewmh::DropSyncRequests(watch_->display(), watch_->watched());
+    return watch_.get();
+}
+
 void X11WindowSystem::FrameChanged(QWidget *window)
 {
-    Display *d = QtDisplay();
-    if (!d)
+    X11WindowWatch *watch = Watch(window);
+    if (!watch)
         return;
-    const Window w = Window(window->winId());
+    Display *d = watch->display();
+    const Window w = watch->watched();
     const bool decorated = Decorated(GetWindowStyle(window));
-    // Where the outer corner is now, while the window is shown.
-    const auto corner = Viewable(d, w) ? OuterTopLeft(d, w) : std::nullopt;
-    const bool shown = corner.has_value();
-    const QPoint outerBefore = corner.value_or(QPoint());
-    if (!decorated) // the frame about to go is the one to come back with the title bar
-        RememberDecoratedFrame(window, NetFrameExtents(d, w).value_or(QMargins()));
+    const bool mapped = ewmh::Viewable(d, w);
+    const ewmh::WindowManager wm = ewmh::ReadWindowManager(d);
+    fullScreenWm_ = wm.Supports(d, FullScreenState);
+    fullScreenMonitors_ = wm.Supports(d, "_NET_WM_FULLSCREEN_MONITORS");
+    const bool extentsKept = wm.Supports(d, "_NET_FRAME_EXTENTS");
+    const bool fullScreenNow = window->windowState() & Qt::WindowFullScreen;
+    if (!decorated && mapped && !fullScreenNow) // the frame about to go is the one to come back
+        RememberDecoratedFrame(window, FrameExtents(window, true));
 
-    const Atom hintsAtom = XInternAtom(d, "_MOTIF_WM_HINTS", False);
-    // Keep what Qt put into the other fields (the functions the window manager offers).
-    std::vector<long> hints =
-        ReadLongs(d, w, "_MOTIF_WM_HINTS", hintsAtom, 5).value_or(std::vector<long>(5, 0));
-    hints[0] |= MwmHintsDecorations;
-    hints[2] = decorated ? MwmDecorAll : 0;
-    {
-        X11ErrorTrap trap(d);
-        XChangeProperty(d, w, hintsAtom, hintsAtom, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char *>(hints.data()), 5);
+    // Decorations go only where there is no full-screen state: in it, every window manager
+    // measured draws none, and keeping them spares the window a reframing (mutter unframes
+    // an undecorated window, and then Xwayland no longer tells it the size of a mode change
+    // it emulates for the game).
+    const bool decorations = decorated || !fullScreenWm_;
+    const QVariant applied = window->property(DecorationsProperty);
+    const bool hadDecorations = !applied.isValid() || applied.toBool();
+    watch->Mark();
+    if (decorations != hadDecorations || !applied.isValid()) {
+        ewmh::SetDecorations(d, w, decorations);
+        window->setProperty(DecorationsProperty, decorations);
     }
+    const bool frameChanges =
+        mapped && wm.runs && extentsKept && (decorations != hadDecorations || fullScreenNow);
 
-    // A mapped window under a window manager that keeps _NET_FRAME_EXTENTS is re-framed
-    // asynchronously; wait for it so that the size and place set next use the new frame.
-    if (!Viewable(d, w) || !WindowManagerRuns(d) || !NetFrameExtents(d, w))
+    if (decorated) {
+        ewmh::SetBypassCompositor(d, w, false);
+        // Out of the full-screen state, and out of a maximised state that a window manager
+        // may have given a window as large as the screen it was mapped on.
+        const Qt::WindowStates states = window->windowState();
+        if (states & (Qt::WindowFullScreen | Qt::WindowMaximized))
+            window->setWindowState(states & ~(Qt::WindowFullScreen | Qt::WindowMaximized));
+        XSync(QtDisplay(), False);
+        if (!mapped || !wm.runs)
+            return;
+        // The frame is back when the window manager has set its extents again (they are
+        // zero in the full-screen state).
+        watch->WaitUntil(
+            [&] {
+                return !ewmh::HasState(d, w, FullScreenState)
+                       && !ewmh::HasState(d, w, "_NET_WM_STATE_MAXIMIZED_VERT")
+                       && !ewmh::HasState(d, w, "_NET_WM_STATE_MAXIMIZED_HORZ")
+                       && (!frameChanges || watch->Changed("_NET_FRAME_EXTENTS"));
+            },
+            WindowManagerWaitMs);
+        if (watch->Changed("_NET_FRAME_EXTENTS"))
+            RememberDecoratedFrame(window, FrameExtents(window));
         return;
-    WaitFor(
-        [&] {
-            const QMargins frame = NetFrameExtents(d, w).value_or(QMargins());
-            return decorated ? !frame.isNull() : frame.isNull();
-        },
-        WindowManagerWaitMs);
-    if (decorated)
-        RememberDecoratedFrame(window, NetFrameExtents(d, w).value_or(QMargins()));
-    // A frame change keeps the window's outer corner where it was (the client area moves
-    // inside it); the window manager, going by the client's static gravity, would instead
-    // grow the frame out around the client, off the screen's edge at 0,0.
-    if (shown && OuterTopLeft(d, w) != outerBefore)
-        MoveTo(window, outerBefore.x(), outerBefore.y());
+    }
+    if (fullScreenWm_) {
+        ewmh::SetBypassCompositor(d, w, true);
+        if (mapped) {
+            CoverHomeOutput(window, watch);
+        } else {
+            // The window manager maps the window in its full-screen state, on the monitor
+            // that holds the window's geometry: on the output, but not as large as it (a
+            // window manager takes a window mapped at the size of the screen for a
+            // maximised one, and gives it that size back later).
+            if (!home_.isEmpty())
+                window->setGeometry(ToLogical(QRect(home_.topLeft(), home_.size() / 2)));
+            window->setWindowState(window->windowState() | Qt::WindowFullScreen);
+        }
+        return;
+    }
+    // No full-screen state: the frame goes, and the host places the window itself.
+    XSync(QtDisplay(), False);
+    if (frameChanges)
+        watch->WaitUntil([&] { return watch->Changed("_NET_FRAME_EXTENTS"); },
+                         WindowManagerWaitMs);
+}
+
+void X11WindowSystem::CoverHomeOutput(QWidget *window, X11WindowWatch *watch)
+{
+    Display *d = watch->display();
+    const Window w = watch->watched();
+    const int monitor = home_.isEmpty() || !fullScreenMonitors_ ? -1 : ewmh::MonitorIndex(d, home_);
+    if (monitor >= 0)
+        ewmh::RequestFullScreenMonitor(d, w, monitor);
+    if (!(window->windowState() & Qt::WindowFullScreen))
+        window->setWindowState(window->windowState() | Qt::WindowFullScreen);
+    else if (!ewmh::HasState(d, w, FullScreenState))
+        ewmh::RequestState(d, w, true, FullScreenState);
+    XSync(QtDisplay(), False);
+    XFlush(d);
+    watch->WaitUntil([&] { return CoversHomeOutput(window, watch); }, WindowManagerWaitMs);
+}
+
+bool X11WindowSystem::CoversHomeOutput(QWidget *, X11WindowWatch *watch)
+{
+    Display *d = watch->display();
+    const Window w = watch->watched();
+    if (!ewmh::HasState(d, w, FullScreenState))
+        return false;
+    const std::optional<QRect> client = ewmh::ClientRect(d, w);
+    if (!client)
+        return false;
+    if (home_.isEmpty())
+        return true;
+    // Exactly the output; or, under Xwayland's emulation of a mode change, the output as
+    // the window manager sees it, which is larger than the mode this client was given.
+    return client->topLeft() == home_.topLeft() && client->width() >= home_.width()
+           && client->height() >= home_.height();
+}
+
+bool X11WindowSystem::WaitUntilMapped(QWidget *window, X11WindowWatch *watch)
+{
+    if (!window->isVisible())
+        return false;
+    return watch->WaitUntil([&] { return ewmh::Viewable(watch->display(), watch->watched()); },
+                            MapWaitMs);
 }
 
 QMargins X11WindowSystem::FrameExtents(QWidget *window)
 {
+    return FrameExtents(window, false);
+}
+
+QMargins X11WindowSystem::FrameExtents(QWidget *window, bool beforeStyleChange)
+{
     Display *d = QtDisplay();
-    if (!d || !window->internalWinId())
+    if (!d || !window->internalWinId() || HeldByWindowManager(window)
+        || (!beforeStyleChange && !Decorated(GetWindowStyle(window))))
         return {};
-    return NetFrameExtents(d, Window(window->internalWinId())).value_or(QMargins());
+    return ewmh::FrameExtentsProperty(d, Window(window->internalWinId())).value_or(QMargins());
 }
 
 QMargins X11WindowSystem::DecoratedFrameExtents(QWidget *window)
 {
-    Display *d = QtDisplay();
-    if (!d)
+    X11WindowWatch *watch = Watch(window);
+    if (!watch)
         return {};
-    const Window w = Window(window->winId());
-    if (Decorated(GetWindowStyle(window)))
-        RememberDecoratedFrame(window, NetFrameExtents(d, w).value_or(QMargins()));
+    Display *d = watch->display();
+    const Window w = watch->watched();
+    const bool mapped = ewmh::Viewable(d, w);
+    if (mapped)
+        RememberDecoratedFrame(window, FrameExtents(window));
     const QVariant known = window->property(DecoratedFrameProperty);
     if (known.isValid())
         return known.value<QMargins>();
-    if (Viewable(d, w) || !Decorated(GetWindowStyle(window)) || !WindowManagerRuns(d))
+    if (mapped || !Decorated(GetWindowStyle(window))
+        || !ewmh::ReadWindowManager(d).Supports(d, "_NET_REQUEST_FRAME_EXTENTS"))
         return {};
 
     // Not mapped yet: ask the window manager what it would add (EWMH).
-    XEvent request{};
-    request.xclient.type = ClientMessage;
-    request.xclient.window = w;
-    request.xclient.message_type = XInternAtom(d, "_NET_REQUEST_FRAME_EXTENTS", False);
-    request.xclient.format = 32;
-    XSendEvent(d, DefaultRootWindow(d), False,
-               SubstructureRedirectMask | SubstructureNotifyMask, &request);
+    watch->Mark();
+    ewmh::RequestFrameExtents(d, w);
     XFlush(d);
-    QMargins frame;
-    WaitFor(
-        [&] {
-            frame = NetFrameExtents(d, w).value_or(QMargins());
-            return !frame.isNull();
-        },
-        WindowManagerWaitMs);
+    watch->WaitUntil([&] { return watch->Changed("_NET_FRAME_EXTENTS"); }, WindowManagerWaitMs);
+    const QMargins frame = ewmh::FrameExtentsProperty(d, w).value_or(QMargins());
     RememberDecoratedFrame(window, frame);
     return frame;
 }
 
-QPoint X11WindowSystem::OuterPosition(QWidget *window)
+bool X11WindowSystem::HeldByWindowManager(QWidget *window)
+{
+    return fullScreenWm_ && !Decorated(GetWindowStyle(window))
+           && (window->windowState() & Qt::WindowFullScreen);
+}
+
+bool X11WindowSystem::Iconic(QWidget *window)
 {
     Display *d = QtDisplay();
-    if (!d || !window->internalWinId() || !Viewable(d, Window(window->internalWinId())))
-        return window->frameGeometry().topLeft();
-    return OuterTopLeft(d, Window(window->internalWinId())).value_or(window->frameGeometry().topLeft());
+    if (!d || !window->internalWinId())
+        return window->isMinimized();
+    const Atom wmState = XInternAtom(d, "WM_STATE", False);
+    const auto state = ewmh::ReadLongs(d, Window(window->internalWinId()), "WM_STATE", wmState, 1);
+    return state && (*state)[0] == IconicState;
+}
+
+QRect X11WindowSystem::ClientGeometry(QWidget *window)
+{
+    Display *d = QtDisplay();
+    if (d && window->internalWinId()) {
+        const Window w = Window(window->internalWinId());
+        if (ewmh::Viewable(d, w))
+            if (const auto client = ewmh::ClientRect(d, w))
+                return *client;
+    }
+    return ToDevice(window->geometry());
+}
+
+void X11WindowSystem::ResizeClient(QWidget *window, const QSize &size)
+{
+    if (HeldByWindowManager(window))
+        return;
+    X11WindowWatch *watch = Watch(window);
+    if (!watch || !ewmh::Viewable(watch->display(), watch->watched())) {
+        window->resize(ToLogical(QRect(ClientGeometry(window).topLeft(), size)).size());
+        return;
+    }
+    Display *d = watch->display();
+    const Window w = watch->watched();
+    const QSize before = ClientGeometry(window).size();
+    watch->Mark();
+    {
+        X11ErrorTrap trap(d);
+        XResizeWindow(d, w, unsigned(qMax(1, size.width())), unsigned(qMax(1, size.height())));
+    }
+    // The size asked for, or another new size of the window manager's choosing (it may
+    // round the size to the steps the toolkit asks for at a high scale).
+    watch->WaitUntil(
+        [&] {
+            const auto client = ewmh::ClientRect(d, w);
+            const QSize answer = watch->Configured();
+            return (client && client->size() == size) || (answer.isValid() && answer != before);
+        },
+        WindowManagerWaitMs);
 }
 
 void X11WindowSystem::MoveTo(QWidget *window, int x, int y)
 {
-    window->move(x, y); // Qt's own idea of the position follows
-    Display *d = QtDisplay();
-    if (!d)
+    X11WindowWatch *watch = Watch(window);
+    if (!watch) {
+        window->move(ToLogical(QRect(x, y, 1, 1)).topLeft());
         return;
-    const Window w = Window(window->winId());
-    XSync(d, False);
-    if (!Viewable(d, w))
-        return; // the window manager places it when it is mapped, from Qt's position
-    // Qt's move lands wrong after a frame change (it offsets by the frame it knew before)
-    // and is skipped when Qt believes the window is there already. So the client window is
-    // moved once more, after Qt's request: the window manager reads the position through
-    // the window's gravity (static, as Qt sets it: the client's own corner; north-west: the
-    // frame's corner).
-    const QPoint wanted(x, y);
-    for (int attempt = 0; attempt < MoveTries; ++attempt) {
-        const QMargins frame = NetFrameExtents(d, w).value_or(QMargins());
-        const QPoint client = WinGravity(d, w) == StaticGravity
-                                  ? wanted + QPoint(frame.left(), frame.top())
-                                  : wanted;
-        {
-            X11ErrorTrap trap(d);
-            XMoveWindow(d, w, client.x(), client.y());
-        }
-        if (WaitFor([&] { return OuterTopLeft(d, w) == wanted; }, WindowManagerWaitMs)) {
-            // Let Qt learn where the window now is: its next resize request carries the
-            // position it believes in, and would otherwise move the window back.
-            QElapsedTimer clock;
-            clock.start();
-            while (window->geometry().topLeft() != client && clock.elapsed() < WindowManagerWaitMs)
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
-            return;
-        }
     }
+    Display *d = watch->display();
+    const Window w = watch->watched();
+    if (HeldByWindowManager(window)) {
+        // Shown a moment ago, or brought back: mapped by now, and on its home output.
+        if ((ewmh::Viewable(d, w) || WaitUntilMapped(window, watch))
+            && !watch->WaitUntil([&] { return CoversHomeOutput(window, watch); },
+                                 WindowManagerWaitMs))
+            CoverHomeOutput(window, watch);
+        return;
+    }
+    if (!ewmh::Viewable(d, w)) {
+        // The window manager places it when it is mapped, from Qt's position.
+        window->move(ToLogical(QRect(x, y, 1, 1)).topLeft());
+        return;
+    }
+    // The window manager reads the position through the window's gravity (static, as Qt
+    // sets it: the client's own corner; north-west: the frame's corner).
+    const QPoint wanted(x, y);
+    const QMargins frame = FrameExtents(window);
+    const QPoint client = ewmh::WinGravity(d, w) == StaticGravity
+                              ? wanted + QPoint(frame.left(), frame.top())
+                              : wanted;
+    {
+        X11ErrorTrap trap(d);
+        XMoveWindow(d, w, client.x(), client.y());
+    }
+    watch->WaitUntil([&] { return OuterPosition(window) == wanted; }, WindowManagerWaitMs);
+}
+
+QRect X11WindowSystem::WorkArea()
+{
+    Display *d = QtDisplay();
+    return d ? ewmh::WorkArea(d) : QRect();
+}
+
+qreal X11WindowSystem::ScaleAt(const QPoint &point)
+{
+    const QScreen *screen = ScreenAt(point);
+    return screen ? screen->devicePixelRatio() : 1.0;
+}
+
+QPoint X11WindowSystem::OuterPosition(QWidget *window)
+{
+    const QRect client = ClientGeometry(window);
+    const QMargins frame = FrameExtents(window);
+    return client.topLeft() - QPoint(frame.left(), frame.top());
 }
 
 } // namespace platform

@@ -1,46 +1,85 @@
 #pragma once
-// The main window's style word, title bar and real position on X11.
+// The main window's style word, title bar, full-screen state and place on X11.
 #include "platform/Services.h"
 
+#include <QList>
 #include <QPoint>
 
+#include <memory>
+
 namespace platform {
+
+class X11WindowWatch;
 
 // The style word lives with the window (a property of the widget), so that it starts as
 // the style of a normal top-level window with a title bar and follows the window's life:
 // WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_VISIBLE |
-// WS_CLIPSIBLINGS. Only the caption bits (0x00C00000) have an effect here: both set means
-// the window manager decorates the window, otherwise it does not. They reach the window
-// manager through _MOTIF_WM_HINTS on the native window, changed while the window stays
-// mapped (Qt::FramelessWindowHint would unmap it and lose its activation).
+// WS_CLIPSIBLINGS. Only the caption bits (0x00C00000) have an effect here.
 //
-// Positions are checked with the X server, not with Qt's belief: after a frame change Qt
-// may think the window is where it is not.
+// With both caption bits the window is a normal, decorated window. Without them it covers
+// its home output: under a window manager that supports it, in the EWMH full-screen state
+// (through Qt's own window state, so that Qt and the window manager agree), on that monitor
+// (_NET_WM_FULLSCREEN_MONITORS), asking a compositor to stand aside
+// (_NET_WM_BYPASS_COMPOSITOR); the window manager then keeps panels below it and holds its
+// size and place. Under one that does not, the window only loses its decorations
+// (_MOTIF_WM_HINTS, changed while it stays mapped) and the host places it.
+//
+// Positions and sizes are asked of the X server, never taken from Qt's belief (which lags
+// behind, and after a frame change may be wrong); sizes and moves of a mapped window go to
+// the X server directly. Every wait for the window manager is a bounded event wait on a
+// connection of its own (X11WindowWatch): the user-interface thread never sleeps.
 class X11WindowSystem : public WindowSystem {
 public:
     static constexpr uint32_t InitialStyle = 0x14CE0000;
     static constexpr uint32_t CaptionBits = 0x00C00000;
 
+    X11WindowSystem();
+    ~X11WindowSystem() override;
+
     uint32_t GetWindowStyle(QWidget *window) override;
     void SetWindowStyle(QWidget *window, uint32_t style) override;
-    // Sets the decorations from the caption bits, then waits (a bounded time) for the
-    // window manager to have re-framed a mapped window, so that FrameExtents answers for
-    // the new frame.
+    void SetHomeOutput(QWidget *window, const QRect &output) override;
+    // Applies the caption bits and returns once the window manager has answered (or the
+    // bound has passed): the frame is there or gone, the full-screen state is in force and
+    // the window covers its home output.
     void FrameChanged(QWidget *window) override;
-    // _NET_FRAME_EXTENTS of the window; zero when the window manager sets none.
+    // _NET_FRAME_EXTENTS while the window is decorated and not full screen; zero otherwise
+    // (some window managers leave the old extents on a window they no longer decorate).
     QMargins FrameExtents(QWidget *window) override;
-    // The frame the window manager gives the window when it is decorated, whether it is
-    // decorated now or not: the extents last seen with a title bar, or else the window
-    // manager's estimate for a window not yet mapped (_NET_REQUEST_FRAME_EXTENTS). Zero
-    // when it cannot be known.
+    // The extents last seen with a title bar, or else the window manager's estimate for a
+    // window not yet mapped (_NET_REQUEST_FRAME_EXTENTS, where it supports it).
     QMargins DecoratedFrameExtents(QWidget *window) override;
-    // The outer top-left corner as the X server has it now (Qt's frameGeometry() lags
-    // behind until its events are processed, and keeps the old frame for a while after a
-    // frame change). Qt's belief when the window is not mapped.
-    QPoint OuterPosition(QWidget *window);
-    // Moves the window through Qt (for Qt's bookkeeping), then moves the native window
-    // itself to the same place and waits (bounded) until the X server shows it there.
+    bool HeldByWindowManager(QWidget *window) override;
+    // WM_STATE is IconicState.
+    bool Iconic(QWidget *window) override;
+    QRect ClientGeometry(QWidget *window) override;
+    void ResizeClient(QWidget *window, const QSize &size) override;
+    // A window the window manager holds in its full-screen state is not moved: the call
+    // only makes sure that it covers its home output (after the window's first map, say).
     void MoveTo(QWidget *window, int x, int y) override;
+    QRect WorkArea() override;
+    qreal ScaleAt(const QPoint &point) override;
+
+    // The outer top-left corner as the X server has it now; Qt's belief when the window is
+    // not mapped.
+    QPoint OuterPosition(QWidget *window);
+
+private:
+    // FrameExtents; with `beforeStyleChange`, for a style word already changed and the
+    // window not yet (the frame it still has).
+    QMargins FrameExtents(QWidget *window, bool beforeStyleChange);
+    // The watch on the window, opened at its first use; null without an X server.
+    X11WindowWatch *Watch(QWidget *window);
+    void CoverHomeOutput(QWidget *window, X11WindowWatch *watch);
+    bool CoversHomeOutput(QWidget *window, X11WindowWatch *watch);
+    bool WaitUntilMapped(QWidget *window, X11WindowWatch *watch);
+
+    std::unique_ptr<X11WindowWatch> watch_;
+    QRect home_;
+    // What the window manager supports, read at each frame change: it has a full-screen
+    // state; it shows a full-screen window on a chosen monitor.
+    bool fullScreenWm_ = false;
+    bool fullScreenMonitors_ = false;
 };
 
 } // namespace platform

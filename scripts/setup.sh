@@ -16,6 +16,11 @@ packages=(
   # the tests' private session bus (dbus-daemon) and asking it (dbus-send)
   dbus-daemon dbus-bin
   dpkg-dev lintian file   # the Debian package (scripts/package.sh) and its test
+  # The desktops of the end-to-end desktop matrix (tests/e2e/desktops.py)
+  xfwm4 xfce4-panel tint2 kwin-x11 kwin-style-breeze mutter weston xwayland
+  xserver-xorg-video-dummy dbus-x11
+  # Qt's Wayland platform, so that on the matrix's Wayland desktops Qt really has it to choose
+  qt6-wayland
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -81,7 +81,9 @@ void frmMain::Form_Load()
     ScreenSaverWasActive_ = IsScreenSaverActive();
 
     // 3. The desktop's display mode: recorded for later, and a portrait desktop narrower
-    //    than the stage ends the program here.
+    //    than the stage ends the program here. The game goes to the primary output, or
+    //    else to the one with the pointer.
+    SelectGameOutput(QRect());
     modChangeRes::CheckDesktopDisplay();
     if (ended_)
         return;
@@ -126,8 +128,14 @@ void frmMain::Form_Load()
         FrameExtraHeight_ = frame.top() + frame.bottom();
         FrameExtraWidth_ = frame.left() + frame.right();
     } else {
-        FrameExtraHeight_ = style()->pixelMetric(QStyle::PM_TitleBarHeight) + 7;
-        FrameExtraWidth_ = style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 7;
+        // In the screen's pixels, like the window manager's frame.
+        const qreal scale = services_.windowSystem
+                                ? services_.windowSystem->ScaleAt(gameOutput_.center())
+                                : 1.0;
+        FrameExtraHeight_ =
+            qRound((style()->pixelMetric(QStyle::PM_TitleBarHeight) + 7) * scale);
+        FrameExtraWidth_ =
+            qRound((style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 7) * scale);
     }
 
     // 11. Create the save folder with every missing folder above it. Its result is not
@@ -136,7 +144,10 @@ void frmMain::Form_Load()
     QDir().mkpath(SavePath_);
     SaveFiles::RemoveLeftoverTempFiles(SavePath_);
 
-    // 12. The window's outer size: the stage.
+    // 12. The window's outer size: the stage, at the scale a window shows it on this
+    //     desktop.
+    workArea_ = DesktopWorkArea();
+    FitStageToWorkArea();
     SetOuterWidth(GameWidth);
     SetOuterHeight(GameHeight);
 

@@ -6,10 +6,13 @@
 #include "platform/Services.h"
 
 #include <QMargins>
+#include <QRect>
+#include <QSizeF>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class MoviePlayer;
 
@@ -51,6 +54,9 @@ public:
     // The window state as the modes see it: 0 normal, 1 minimised.
     int WindowState() const;
     void SetWindowState(int state);
+    // Ends the wait for a minimising asked for: done by the window manager, or given up
+    // because the game is active again.
+    void NoteMinimised(bool active);
 
     // --- Web links (input/WebLinks.cpp) ---------------------------------------------------
     bool OpenBrowser(const QString &URL, bool ForceOpen);
@@ -108,14 +114,36 @@ private:
     void HandleMovieCommand(const QString &command, const QString &args);
     void GetPlayerList();
 
-    // The window's outer geometry, frame included, as the platform sees it.
+    // The window's outer geometry, frame included, as the platform sees it
+    // (display/WindowGeometry.cpp). Sizes are the host's pixels: the frame's part and the
+    // stage's part; positions are relative to the game output's top-left corner.
     void SetOuterWidth(int width);
     void SetOuterHeight(int height);
     void SetOuterTop(int top);
     void SetOuterLeft(int left);
     void MoveOuter(int x, int y);
-    QMargins CurrentFrame();
+    QSize AskedClientSize();
+    void ResizeClient(const QSize &client);
     void RefuseWhileMinimised(const char *what) const;
+    // The caption bits were last set (the window's geometry is window mode's), or cleared.
+    bool HasTitleBar() const;
+    // The window's frame: the window manager's own when it tells it, else the frame the
+    // host assumes (FrameExtraWidth, FrameExtraHeight) while the window has a title bar.
+    QMargins WindowModeFrame();
+    QRect OuterGeometry();
+    // Screen pixels per stage pixel on each axis, in the mode the title bar says.
+    QSizeF ScreenPixelsPerStagePixel();
+
+    // Where the game is shown (display/GameOutput.cpp).
+    void SelectGameOutput(const QRect &window);
+    void LeaveWindowMode();
+    void CoverGameOutput();
+    void FitStageToWorkArea();
+    void KeepInsideWorkArea();
+    // The work area on the game output now; the one window mode uses (read before the
+    // last switch to full screen).
+    QRect DesktopWorkArea();
+    QRect WindowModeArea();
     void RunFormResize();
     void ReturnToFullScreenOnce();
 
@@ -151,5 +179,17 @@ private:
     bool ScreenSaverWasActive_ = false;
     bool ended_ = false;
     bool returningToFullScreen_ = false;
+
+    // The output that holds the game and its rectangle now (screen pixels, root
+    // coordinates); the desktop's work area on it, read while the desktop's mode is in
+    // force; the scale of the stage in window mode; where window mode last put the window.
+    bool titleBar_ = true;
+    bool minimising_ = false; // asked to minimise, not yet minimised by the window manager
+    QSize askedClient_; // the client size the last size step asked for, in this mode
+    QByteArray gameOutputName_;
+    QRect gameOutput_;
+    QRect workArea_;
+    QSizeF windowScale_{1.0, 1.0};
+    std::optional<QPoint> windowPlace_;
     EndWatcher endWatcher_{this};
 };

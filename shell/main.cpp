@@ -21,6 +21,13 @@ int main(int argc, char **argv)
 {
     if (const auto exitCode = HandleCommandLine(argc, argv))
         return *exitCode;
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (qEnvironmentVariableIsEmpty("DISPLAY")
+        && (platform.isEmpty() || platform.startsWith("wayland"))) {
+        std::fprintf(stderr, "lanternfall: no X display: DISPLAY is not set. The game needs an X "
+                             "server (X11, or Xwayland on a Wayland desktop).\n");
+        return 1;
+    }
     // One copy only. The lock is asked first, before anything that costs time (the guardian,
     // the engine's rendering probe, the engine itself), so that a second copy ends at once and
     // shows nothing; the window's start asks it again and gets the same answer.

@@ -64,8 +64,12 @@ bool IsSoftwareRenderer(const QByteArray &rendererName)
 
 void Prepare()
 {
-    // X11 (or XWayland on a Wayland desktop): display modes and window placement need it.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+    // X11 (or Xwayland on a Wayland desktop): display modes, the full-screen state and
+    // window placement need it. A Wayland session's own choice of Qt's Wayland platform is
+    // overridden; another platform asked for by name (offscreen, say) is kept.
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")
+        && (platform.isEmpty() || platform.startsWith("wayland")))
         qputenv("QT_QPA_PLATFORM", "xcb");
 
     Conditions conditions;

@@ -2,6 +2,8 @@
 of the program folder with a chosen movie, its own home, runtime and save folders, and a
 protocol trace. Every process started here is ended here; every wait has a deadline."""
 
+import ctypes
+import ctypes.util
 import json
 import os
 import re
@@ -35,6 +37,31 @@ def wait_for(condition, timeout=20.0, interval=0.05, what="condition"):
         if time.monotonic() > deadline:
             raise AssertionError("timed out after %.1f s waiting for %s" % (timeout, what))
         time.sleep(interval)
+
+
+def idle_ms(display_name):
+    """The X server's idle time (MIT-SCREEN-SAVER), in milliseconds."""
+    xlib = ctypes.CDLL(ctypes.util.find_library("X11"))
+    xss = ctypes.CDLL(ctypes.util.find_library("Xss"))
+
+    class Info(ctypes.Structure):
+        _fields_ = [("window", ctypes.c_ulong), ("state", ctypes.c_int), ("kind", ctypes.c_int),
+                    ("til_or_since", ctypes.c_ulong), ("idle", ctypes.c_ulong),
+                    ("eventMask", ctypes.c_ulong)]
+
+    xlib.XOpenDisplay.restype = ctypes.c_void_p
+    xlib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    xlib.XDefaultRootWindow.restype = ctypes.c_ulong
+    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    xss.XScreenSaverAllocInfo.restype = ctypes.POINTER(Info)
+    xss.XScreenSaverQueryInfo.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(Info)]
+    display = xlib.XOpenDisplay(display_name.encode())
+    try:
+        info = xss.XScreenSaverAllocInfo()
+        xss.XScreenSaverQueryInfo(display, xlib.XDefaultRootWindow(display), info)
+        return info.contents.idle
+    finally:
+        xlib.XCloseDisplay(display)
 
 
 class SessionBus:

@@ -37,7 +37,10 @@ class DisplayTestCase(unittest.TestCase):
         wait_for(lambda: self.display.screen_size() == (800, 600), 10, what="800x600")
         wid = host.window()
         wait_for(lambda: host.window_geometry(wid)[:2] == (0, 0), 10, what="the window at 0,0")
-        self.assertFalse(self.decorated(wid))
+        # No title bar: the window manager's full-screen state, which draws no frame.
+        self.assertIn("_NET_WM_STATE_FULLSCREEN", self.display.run("xprop", "-id", str(wid), "_NET_WM_STATE"))
+        self.assertIn(self.display.run("xprop", "-id", str(wid), "_NET_FRAME_EXTENTS").split("=")[-1].strip(),
+                      ("0, 0, 0, 0", "_NET_FRAME_EXTENTS:  not found."))
         x, y, w, h = host.window_geometry(wid)
         self.assertGreaterEqual((w, h), (800, 600))
         self.assertEqual(self.display.screensaver_timeout(), 0)

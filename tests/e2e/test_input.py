@@ -2,40 +2,13 @@
 (xdotool through XTest) on the real executable and a test movie that reports what it
 receives."""
 
-import ctypes
-import ctypes.util
 import os
 import subprocess
 import tempfile
 import time
 import unittest
 
-from harness import HostTestCase, probe_script, wait_for
-
-
-def idle_ms(display_name):
-    """The X server's idle time (MIT-SCREEN-SAVER), in milliseconds."""
-    xlib = ctypes.CDLL(ctypes.util.find_library("X11"))
-    xss = ctypes.CDLL(ctypes.util.find_library("Xss"))
-
-    class Info(ctypes.Structure):
-        _fields_ = [("window", ctypes.c_ulong), ("state", ctypes.c_int), ("kind", ctypes.c_int),
-                    ("til_or_since", ctypes.c_ulong), ("idle", ctypes.c_ulong),
-                    ("eventMask", ctypes.c_ulong)]
-
-    xlib.XOpenDisplay.restype = ctypes.c_void_p
-    xlib.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    xlib.XDefaultRootWindow.restype = ctypes.c_ulong
-    xlib.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    xss.XScreenSaverAllocInfo.restype = ctypes.POINTER(Info)
-    xss.XScreenSaverQueryInfo.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(Info)]
-    display = xlib.XOpenDisplay(display_name.encode())
-    try:
-        info = xss.XScreenSaverAllocInfo()
-        xss.XScreenSaverQueryInfo(display, xlib.XDefaultRootWindow(display), info)
-        return info.contents.idle
-    finally:
-        xlib.XCloseDisplay(display)
+from harness import HostTestCase, idle_ms, probe_script, wait_for
 
 
 class KeyRecorder:

@@ -16,12 +16,17 @@ import flash.text.TextFormat;
  * Script lines, fields separated by TAB:
  *   send COMMAND [ARGUMENT]          fscommand with the unescaped argument
  *   wait CALLBACK                    pause until CALLBACK is called once more
+ *   wait_count CALLBACK N            pause until CALLBACK has been called N times in all
  *   throw CALLBACK                   CALLBACK throws from now on instead of acknowledging
  *   ack_off CALLBACK / ack_on CALLBACK
  *   flood COUNT COMMAND [ARGUMENT]   the same command COUNT times in a row
  * Lines starting with "#" are comments. Escapes in arguments: \n \r \t \\ \u{HEX}.
  * A line it does not understand is reported with "probe_error"; the end of the
  * script with "probe_done".
+ *
+ * The stage shows a solid square of MARKER pixels in each corner, each in its own
+ * pure colour (see MARKERS), so that a screenshot tells where the whole stage is
+ * and whether any of it is cut or covered. Nothing else on the stage uses these colours.
  *
  * Built with one of these defines it registers its functions late, as a movie with a
  * preloader does, and tells each registration with "probe_registered" NAME:
@@ -35,6 +40,9 @@ class Probe extends Sprite {
 		"SwitchFullscreenMarker", "CloseRequested", "notifyGame"
 	];
 	static inline var LOG_LINES = 20;
+	public static inline var MARKER = 40;
+	/** Top-left, top-right, bottom-left, bottom-right. */
+	public static var MARKERS = [0xFF0000, 0x00FF00, 0x0000FF, 0xFF00FF];
 
 	var logField:TextField;
 	var logLines:Array<String> = [];
@@ -47,6 +55,7 @@ class Probe extends Sprite {
 	var next = 0;
 	var waitFor:String = null;
 	var waitFrom = 0;
+	var waitCount = 0;
 	var running = false;
 	var finished = false;
 
@@ -147,7 +156,7 @@ class Probe extends Sprite {
 	}
 
 	function resumeAfter(name:String) {
-		if (waitFor == name && calls.get(name) > waitFrom) {
+		if (waitFor == name && calls.get(name) > waitFrom && calls.get(name) >= waitCount) {
 			waitFor = null;
 			run();
 		}
@@ -176,6 +185,14 @@ class Probe extends Sprite {
 			case "wait" if (f.length >= 2):
 				waitFor = f[1];
 				waitFrom = calls.exists(f[1]) ? calls.get(f[1]) : 0;
+				waitCount = 0;
+			case "wait_count" if (f.length >= 3 && Std.parseInt(f[2]) != null):
+				waitCount = Std.parseInt(f[2]);
+				var sofar = calls.exists(f[1]) ? calls.get(f[1]) : 0;
+				if (sofar < waitCount) {
+					waitFor = f[1];
+					waitFrom = sofar;
+				}
 			case "throw" if (f.length >= 2):
 				throwing.set(f[1], true);
 			case "ack_off" if (f.length >= 2):
@@ -244,19 +261,26 @@ class Probe extends Sprite {
 		graphics.beginFill(0x0A0A0A);
 		graphics.drawRect(0, 0, 800, 600);
 		graphics.endFill();
+		var corners = [[0, 0], [800 - MARKER, 0], [0, 600 - MARKER], [800 - MARKER, 600 - MARKER]];
+		for (i in 0...4) {
+			graphics.beginFill(MARKERS[i]);
+			graphics.drawRect(corners[i][0], corners[i][1], MARKER, MARKER);
+			graphics.endFill();
+		}
 
+		// Text stays clear of the corner markers.
 		var title = text(18, 0xFFFFFF);
 		title.text = "probe";
-		title.x = 10;
+		title.x = MARKER + 10;
 		title.y = 6;
 		addChild(title);
 
 		logField = text(12, 0xB8E0B8);
 		logField.multiline = true;
-		logField.x = 10;
-		logField.y = 34;
-		logField.width = 780;
-		logField.height = 560;
+		logField.x = MARKER + 10;
+		logField.y = MARKER + 8;
+		logField.width = 800 - 2 * MARKER - 20;
+		logField.height = 600 - 2 * MARKER - 16;
 		addChild(logField);
 		showLog();
 	}

@@ -17,6 +17,7 @@
 #include <QSet>
 #include <QStringList>
 #include <QWidget>
+#include <QtMath>
 
 #include <functional>
 #include <ostream>
@@ -218,8 +219,10 @@ struct FakeScreenSaverInhibit : Logged, platform::ScreenSaverInhibit {
     bool desktopRuns = false;
 };
 
-// The primary display: a current mode that EnumCurrent reads and that ChangeTemporarily
-// replaces (the display takes every mode it is given).
+// The display: a current mode on the selected output that EnumCurrent reads and that
+// ChangeTemporarily replaces (the display takes every mode it is given). One output,
+// "screen", at 0,0 unless `outputs` lists others; a change resizes the selected output in
+// place and leaves the others as they are.
 struct FakeDisplayModes : Logged, platform::DisplayModes {
     using Logged::Logged;
     void setDesktop(int w, int h, int depth, int freq)
@@ -245,16 +248,36 @@ struct FakeDisplayModes : Logged, platform::DisplayModes {
         log.add(ModeText(int(r.dmPelsWidth), int(r.dmPelsHeight), int(r.dmBitsPerPel),
                          int(r.dmDisplayFrequency)));
         changes.push_back(current = r);
+        for (platform::Output &o : outputs)
+            if (o.name == selected)
+                o.geometry.setSize(size());
         return true;
+    }
+    QList<platform::Output> Outputs() override
+    {
+        if (outputs.isEmpty())
+            return {{"screen", QRect(QPoint(0, 0), size()), true, true}};
+        return outputs;
+    }
+    void SelectOutput(const QByteArray &name) override
+    {
+        log.add("display.Select " + QString::fromLatin1(name));
+        selected = name;
     }
 
     platform::DisplayModeRecord current;
     std::vector<platform::DisplayModeRecord> changes;
     bool enumFails = false;
+    QList<platform::Output> outputs;
+    QByteArray selected;
 };
 
 // The window system: a style word per window (with the caption bits the window has a frame
-// of `decorated`, without them none) and the window's real position.
+// of `decorated`, without them none) and the window's real place, in screen pixels: the
+// client area's top-left is the widget's position, its size the widget's size times
+// `scale` (the desktop's screen pixels per logical pixel). With `fullScreenWm`, it acts as
+// an EWMH window manager: a window without its title bar covers its home output and is
+// held there, and gets its earlier geometry back with its title bar.
 struct FakeWindowSystem : Logged, platform::WindowSystem {
     static constexpr uint32_t Caption = 0x00C00000;
     static constexpr uint32_t OverlappedWindow = 0x16CF0000; // caption, frame, buttons, visible
@@ -265,22 +288,70 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
         return QStringLiteral("window.SetStyle 0x%1").arg(s, 8, 16, QChar(u'0'));
     }
     uint32_t styleOf(QWidget *w) const { return styles.value(w, OverlappedWindow); }
+    bool decoratedNow(QWidget *w) const { return (styleOf(w) & Caption) == Caption; }
     uint32_t GetWindowStyle(QWidget *w) override { return log.add("window.GetStyle"), styleOf(w); }
     void SetWindowStyle(QWidget *w, uint32_t s) override { log.add(styleText(s)), styles[w] = s; }
-    void FrameChanged(QWidget *) override { log.add("window.FrameChanged"); }
+    void SetHomeOutput(QWidget *, const QRect &output) override { home = output; }
+    void FrameChanged(QWidget *w) override
+    {
+        log.add("window.FrameChanged");
+        if (!fullScreenWm)
+            return;
+        if (!decoratedNow(w) && !held) {
+            held = true;
+            restore = ClientGeometry(w);
+            place(w, home);
+        } else if (decoratedNow(w) && held) {
+            held = false;
+            place(w, restore);
+        } else if (held) {
+            place(w, home);
+        }
+    }
     QMargins FrameExtents(QWidget *w) override
     {
-        return (styleOf(w) & Caption) == Caption ? decorated : QMargins();
+        return decoratedNow(w) && tellsFrame ? decorated : QMargins();
     }
-    QMargins DecoratedFrameExtents(QWidget *) override { return decorated; }
+    QMargins DecoratedFrameExtents(QWidget *) override
+    {
+        return tellsFrame ? decorated : QMargins();
+    }
+    bool HeldByWindowManager(QWidget *w) override { return held && !decoratedNow(w); }
+    // The window manager has done a minimising asked for (`slowToMinimise`: not yet).
+    bool Iconic(QWidget *w) override { return w->isMinimized() && !slowToMinimise; }
+    QRect ClientGeometry(QWidget *w) override
+    {
+        return QRect(w->pos(), w->size() * scale);
+    }
+    void ResizeClient(QWidget *w, const QSize &size) override
+    {
+        if (!HeldByWindowManager(w))
+            w->resize(QSize(qCeil(size.width() / scale), qCeil(size.height() / scale)));
+    }
     void MoveTo(QWidget *w, int x, int y) override
     {
         log.add(QStringLiteral("window.MoveTo %1,%2").arg(x).arg(y));
-        w->move(x, y);
+        const QMargins frame = FrameExtents(w);
+        if (!HeldByWindowManager(w))
+            w->move(x + frame.left(), y + frame.top());
+    }
+    QRect WorkArea() override { return workArea; }
+    qreal ScaleAt(const QPoint &) override { return scale; }
+
+    void place(QWidget *w, const QRect &client)
+    {
+        w->move(client.topLeft());
+        w->resize(QSize(qCeil(client.width() / scale), qCeil(client.height() / scale)));
     }
 
     QMap<QWidget *, uint32_t> styles;
     QMargins decorated{4, 26, 4, 4};
+    bool tellsFrame = true; // the window manager sets _NET_FRAME_EXTENTS
+    bool fullScreenWm = false;
+    bool held = false;
+    bool slowToMinimise = false;
+    QRect home, restore, workArea;
+    qreal scale = 1.0;
 };
 
 // Every platform service faked, all writing into one log.

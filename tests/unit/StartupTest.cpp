@@ -82,7 +82,7 @@ TEST_F(StartupTest, NarrowPortraitDesktopIsRefusedBeforeAnythingElse)
     display.setDesktop(600, 800, 32, 60);
     build().Form_Load();
     EXPECT_EQ(log.events,
-              QStringList({"screensaver.IsActive", "display.Enum",
+              QStringList({"screensaver.IsActive", "display.Select screen", "display.Enum",
                            "ui.ShowMessage Resolution Issue|This game does not support "
                            "portrait mode resolutions. Please set your monitor to "
                            "Landscape mode and restart the game.",

@@ -1,6 +1,7 @@
 // The window-system services and the X11 services on Qt's own X connection, under a real
-// window manager (openbox on a private Xvfb): title bar off and on, the frame it adds, the
-// real position, and X errors on Qt's connection. Qt's xcb platform needs a process of its
+// window manager (openbox on a private Xvfb): title bar off (the full-screen state on the
+// home output) and on, the frame it adds, the real size and position, and X errors on Qt's
+// connection. Qt's xcb platform needs a process of its
 // own, so the test runs this file's disabled test in a fresh copy of the test program.
 #include <gtest/gtest.h>
 
@@ -38,15 +39,6 @@ bool Pump(const std::function<bool()> &condition, int timeoutMs)
             return condition();
         },
         timeoutMs);
-}
-
-// The client window's top-left as the X server has it.
-QPoint ClientOnScreen(Display *d, Window w)
-{
-    int x = 0, y = 0;
-    Window child = 0;
-    XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &x, &y, &child);
-    return QPoint(x, y);
 }
 
 bool Mapped(Display *d, Window w)
@@ -125,40 +117,49 @@ TEST(X11WindowSystemInQt, DISABLED_OnQtsConnection)
     EXPECT_GT(decorated.top(), decorated.left()); // a title bar above, thin borders around
     EXPECT_EQ(decorated, estimated);
 
-    // --- Title bar off: the window stays mapped, the frame goes -----------------------
+    auto xprop = [w](const QByteArray &properties) {
+        return RunCommand(qgetenv("DISPLAY"),
+                          "xprop -id " + QByteArray::number(qulonglong(w)) + ' ' + properties);
+    };
+
+    // --- Title bar off: the window covers its home output in the full-screen state ------
+    const QRect screen(0, 0, 1920, 1080);
+    ws.SetHomeOutput(&window, screen);
     const uint32_t style = ws.GetWindowStyle(&window);
     ws.SetWindowStyle(&window, style & 0xFF3FFFFFu);
     EXPECT_EQ(ws.GetWindowStyle(&window), 0x140E0000u);
-    ws.FrameChanged(&window);
-    EXPECT_TRUE(ws.FrameExtents(&window).isNull()); // FrameChanged waited for the WM
+    ws.FrameChanged(&window); // returns once the window manager has answered
+    EXPECT_TRUE(ws.HeldByWindowManager(&window));
+    EXPECT_EQ(ws.ClientGeometry(&window), screen);
+    EXPECT_TRUE(ws.FrameExtents(&window).isNull());
     EXPECT_TRUE(Mapped(d, w));
+    const QByteArray states = xprop("_NET_WM_STATE _NET_WM_BYPASS_COMPOSITOR");
+    EXPECT_TRUE(states.contains("_NET_WM_STATE_FULLSCREEN")) << states.constData();
+    EXPECT_TRUE(states.contains("_NET_WM_BYPASS_COMPOSITOR(CARDINAL) = 1")) << states.constData();
     EXPECT_EQ(ws.DecoratedFrameExtents(&window), decorated); // what comes back with it
+    ws.ResizeClient(&window, QSize(300, 200)); // the window manager holds it: nothing happens
+    ws.MoveTo(&window, 40, 40);
+    EXPECT_EQ(ws.ClientGeometry(&window), screen);
+    EXPECT_TRUE(Pump([&] { return window.windowState() == Qt::WindowFullScreen; }, 2000));
 
-    ws.MoveTo(&window, 0, 0);
-    EXPECT_EQ(ClientOnScreen(d, w), QPoint(0, 0));
-    Pump([] { return false; }, 100); // Qt learns where it is; a second move must hold too
-    ws.MoveTo(&window, 0, 0);
-    EXPECT_EQ(ClientOnScreen(d, w), QPoint(0, 0));
-
-    // --- Title bar on again: the same frame --------------------------------------------
+    // --- Title bar on again: out of the full-screen state, the same frame ---------------
     ws.SetWindowStyle(&window, style);
     ws.FrameChanged(&window);
+    EXPECT_FALSE(ws.HeldByWindowManager(&window));
     EXPECT_EQ(ws.FrameExtents(&window), decorated);
-    EXPECT_TRUE(Mapped(d, w));
+    EXPECT_FALSE(xprop("_NET_WM_STATE").contains("FULLSCREEN"));
+    ws.ResizeClient(&window, QSize(800, 600));
     ws.MoveTo(&window, 50, 40);
-    EXPECT_EQ(ClientOnScreen(d, w), QPoint(50 + decorated.left(), 40 + decorated.top()));
-    EXPECT_EQ(ws.OuterPosition(&window), QPoint(50, 40)); // with no event processed since
+    // At once, with no event processed since: both waited for the server.
+    EXPECT_EQ(ws.ClientGeometry(&window),
+              QRect(50 + decorated.left(), 40 + decorated.top(), 800, 600));
+    EXPECT_EQ(ws.OuterPosition(&window), QPoint(50, 40));
+    EXPECT_TRUE(Pump([&] { return window.geometry().size() == QSize(800, 600); }, 2000))
+        << "Qt does not learn the window's size";
 
-    // Taking the title bar off where the window stands, then placing it at 0,0: the case in
-    // which Qt believes the window already is where it is asked to go.
-    ws.MoveTo(&window, 0, 0);
-    ws.SetWindowStyle(&window, style & 0xFF3FFFFFu);
-    ws.FrameChanged(&window);
-    ws.MoveTo(&window, 0, 0);
-    EXPECT_EQ(ClientOnScreen(d, w), QPoint(0, 0));
-    EXPECT_EQ(ws.OuterPosition(&window), QPoint(0, 0));
-    EXPECT_TRUE(Pump([&] { return window.frameGeometry().topLeft() == QPoint(0, 0); }, 2000))
-        << "Qt does not learn where the window is";
+    // The window's own scale on this desktop, and the work area openbox gives.
+    EXPECT_EQ(ws.ScaleAt(QPoint(10, 10)), 1.0);
+    EXPECT_EQ(ws.WorkArea(), screen);
 
     // --- X errors on Qt's connection are caught, not fatal ------------------------------
     {
