@@ -163,8 +163,14 @@ int frmMain::WindowState() const
     // Asked to minimise, the window counts as minimised until the window manager has done
     // it: meanwhile Qt may report it back in the normal state (it re-reads the window
     // manager's state on each change of it, and one made before the request crosses it), and
-    // the return to full screen must not take that for the window coming back.
-    return isMinimized() || minimising_ ? 1 : 0;
+    // the return to full screen must not take that for the window coming back. Once the
+    // window manager has done it, Qt learns it only from a later event, after the resize
+    // that may ask here: the window manager's own word (WM_STATE) counts meanwhile.
+    if (isMinimized() || minimising_)
+        return 1;
+    return services_.windowSystem && services_.windowSystem->Iconic(const_cast<frmMain *>(this))
+               ? 1
+               : 0;
 }
 
 void frmMain::SetWindowState(int state)

@@ -165,6 +165,12 @@ TEST_F(WindowTest, AMinimisingInFlightIsNotTakenForTheWindowComingBack)
     // Qt reports the window normal again before the window manager has minimised it.
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     EXPECT_EQ(display.size(), QSize(1920, 1080)) << "full screen entered while minimising";
+    // The window manager has minimised it, and Qt still believes the state it had before.
+    windowSystem.iconicBeforeQtKnows = true;
+    window->showMinimized();
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    EXPECT_EQ(display.size(), QSize(1920, 1080)) << "full screen entered while minimised";
+    windowSystem.iconicBeforeQtKnows = false;
     // Minimised by the window manager, then brought back by the player: full screen, once.
     windowSystem.slowToMinimise = false;
     window->showMinimized();

@@ -316,9 +316,14 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
     {
         return tellsFrame ? decorated : QMargins();
     }
+    bool iconicBeforeQtKnows = false;
     bool HeldByWindowManager(QWidget *w) override { return held && !decoratedNow(w); }
-    // The window manager has done a minimising asked for (`slowToMinimise`: not yet).
-    bool Iconic(QWidget *w) override { return w->isMinimized() && !slowToMinimise; }
+    // The window manager has done a minimising asked for (`slowToMinimise`: not yet;
+    // `iconicBeforeQtKnows`: done, and Qt has not heard of it).
+    bool Iconic(QWidget *w) override
+    {
+        return iconicBeforeQtKnows || (w->isMinimized() && !slowToMinimise);
+    }
     QRect ClientGeometry(QWidget *w) override
     {
         return QRect(w->pos(), w->size() * scale);
