@@ -6,7 +6,7 @@ full screen once more, "quit"; then a second run ended by kill -9. After every s
 X server (RandR outputs, geometry, _NET_WM_STATE, frame, stacking, work area, screen
 saver) and a screenshot (the probe movie's corner markers) are checked.
 
-Run one desktop: python3 matrix.py NAME (names: see desktops.ALL). Exit status 77 when
+Run one desktop: python3 matrix.py NAME (names: python3 matrix.py --list). Exit status 77 when
 the desktop cannot run on this machine (CTest shows it as skipped, with the reason)."""
 
 import os
@@ -17,11 +17,13 @@ import time
 import unittest
 
 import desktops
+from wayland_desktops import ALL as DESKTOPS
 from checks import SAVER, Checks, log
 from harness import Host, probe_script, wait_for
 
 WITHIN = 0.5           # full screen reached within this time of the request (s)
 OVERLOADED = 3         # runnable processes per core beyond which that time is not judged
+IDLE = 1               # ... and beyond which the movie's part of it is not judged
 RESTORED_WITHIN = 1.0  # the desktop given back after the end (s)
 TICK = 10              # the keep-awake period (s)
 FULL, WINDOW = "true", "false"
@@ -179,16 +181,22 @@ class Scenario(Checks, unittest.TestCase):
         load, cores = os.getloadavg()[0], os.cpu_count() or 1
         log("%s: full screen in the X server / the movie told, s after the request: %s (load average %.1f)"
             % (d.label, spelled, load))
-        slowest = max((max(t) for t in self.timings), default=0)
-        if slowest > WITHIN and load > OVERLOADED * cores:
-            # The movie is told through the web engine's renderer process: with several
-            # runnable processes per core its latency is the machine's, not the host's.
-            log("%s: TIME BOUND NOT CHECKED: %.3f s over %.1f s, but the machine is overloaded "
-                "(load average %.1f on %d cores)" % (d.label, slowest, WITHIN, load, cores))
-            return
-        with self.subTest("full screen within %.1f s" % WITHIN):
-            self.assertLessEqual(slowest, WITHIN, "full screen took longer than %.1f s: %s (load average %.1f)"
-                                 % (WITHIN, spelled, load))
+        # The X server's state is judged unless the machine is overloaded; the movie is told
+        # through the web engine's renderer process, whose latency is the machine's as soon
+        # as other work competes for the cores (the suite's other tests): judged only when
+        # there is none.
+        judged = []
+        if load <= OVERLOADED * cores:
+            judged.append(("the X server", max((t[0] for t in self.timings), default=0)))
+        if load <= IDLE * cores:
+            judged.append(("the movie told", max((t[1] for t in self.timings), default=0)))
+        if len(judged) < 2:
+            log("%s: TIME BOUND NOT CHECKED for the movie%s (load average %.1f on %d cores)"
+                % (d.label, "" if judged else " or the X server", load, cores))
+        for what, slowest in judged:
+            with self.subTest("full screen within %.1f s: %s" % (WITHIN, what)):
+                self.assertLessEqual(slowest, WITHIN, "full screen (%s) took longer than %.1f s: %s "
+                                     "(load average %.1f)" % (what, WITHIN, spelled, load))
 
     def other_application(self, host):
         d = self.d
@@ -263,11 +271,11 @@ KNOWN_FAULTS = {
 
 def main(argv):
     if argv[1:] == ["--list"]:
-        print(";".join(desktops.ALL))
+        print(";".join(DESKTOPS))
         return
-    if len(argv) != 2 or argv[1] not in desktops.ALL:
-        sys.exit("usage: matrix.py {%s}" % "|".join(desktops.ALL))
-    case = type("Scenario_" + argv[1], (Scenario,), {"desktop_class": desktops.ALL[argv[1]]})
+    if len(argv) != 2 or argv[1] not in DESKTOPS:
+        sys.exit("usage: matrix.py {%s}" % "|".join(DESKTOPS))
+    case = type("Scenario_" + argv[1], (Scenario,), {"desktop_class": DESKTOPS[argv[1]]})
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     if result.skipped and not result.failures and not result.errors:

@@ -1,0 +1,80 @@
+"""Wayland sessions for the end-to-end matrix: a compositor with Xwayland, the host an X11
+client of it told what a Wayland session tells programs (desktops.Desktop does the rest)."""
+
+import os
+import re
+import subprocess
+
+from desktops import START_TIMEOUT, X11, Desktop
+from harness import wait_for
+
+
+class Weston(Desktop):
+    """A Wayland session: weston 10 (desktop shell with its panel, pixman renderer) with
+    Xwayland. weston runs on its X11 backend, as a window filling a private Xvfb: that
+    gives it a seat with a keyboard, so windows get the focus and keys reach them (the
+    headless backend has no seat: no window is ever activated and no key is delivered).
+    Input goes through the outer Xvfb; pictures are of weston's output there."""
+
+    label = "Wayland: weston + Xwayland"
+    programs = ("Xvfb", "weston", "Xwayland")
+    wayland = True
+    emulated_modes = False  # weston 10 sizes a full-screen X window to its real output
+    frame_shadow = 32  # the theme's margin around the frames it draws for X windows
+
+    def start(self):
+        self.start_xvfb()
+        self.outer = dict(self.env)
+        # weston draws the pointer into its output: keep it clear of every stage corner.
+        subprocess.run(["xdotool", "mousemove", str(self.size[0] - 1), str(self.size[1] // 2)],
+                       env=self.outer, timeout=20, check=True)
+        self.launch(["weston", "--backend=x11-backend.so", "--use-pixman", "--xwayland", "--socket=wayland-lf", "--width=%d" % self.size[0],
+                     "--height=%d" % self.size[1], "--idle-time=0"], env=self.outer)
+        # weston takes the first free X display for Xwayland; it names it in its log.
+        number = wait_for(lambda: re.search(r"xserver listening on display (:\d+)", self.log("weston")),
+                          START_TIMEOUT, 0.1, what="weston's X display").group(1)
+        socket = os.path.join(self.runtime, "wayland-lf")
+        # What a Wayland session tells its programs; Qt would pick its Wayland platform.
+        self.host_env = {"WAYLAND_DISPLAY": socket, "XDG_SESSION_TYPE": "wayland"}
+        self.use_display(number)
+        self.env["WAYLAND_DISPLAY"] = socket
+        wait_for(self.has_wm, START_TIMEOUT, 0.1, what="weston's X window manager")
+
+    def screenshot(self):
+        return subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=self.outer,
+                              capture_output=True, timeout=30, check=True).stdout
+
+
+class MutterWayland(Desktop):
+    """GNOME's own compositor as a Wayland session: mutter --wayland --headless with a
+    virtual monitor and Xwayland. Mutter alone offers no screenshot (that is
+    gnome-shell's), so the pixels checked are those of the host's own X window."""
+
+    label = "Wayland: mutter --headless + Xwayland"
+    programs = ("mutter", "Xwayland")
+    wayland = True
+
+    def start(self):
+        self.start_dbus()  # mutter needs it from the start
+        self.launch(["mutter", "--wayland", "--headless", "--sm-disable", "--virtual-monitor", "%dx%d" % self.size, "--wayland-display=wayland-lf"],
+                    env=self.env)
+        number = wait_for(lambda: re.search(r"Using public X11 display (:\d+)", self.log("mutter")),
+                          START_TIMEOUT, 0.1, what="mutter's X display").group(1)
+        # Mutter's Xwayland admits only clients with the cookie it wrote.
+        auth = wait_for(lambda: [f for f in os.listdir(self.runtime) if f.startswith(".mutter-Xwaylandauth")],
+                        START_TIMEOUT, 0.1, what="mutter's Xauthority file")[0]
+        socket = os.path.join(self.runtime, "wayland-lf")
+        self.base_env["XAUTHORITY"] = os.path.join(self.runtime, auth)
+        self.use_display(number)
+        self.env["WAYLAND_DISPLAY"] = socket
+        # A session that asks Qt for its Wayland platform by name, as some desktops do.
+        self.host_env = {"WAYLAND_DISPLAY": socket, "XDG_SESSION_TYPE": "wayland",
+                         "QT_QPA_PLATFORM": "wayland"}
+        wait_for(self.has_wm, START_TIMEOUT, 0.1, what="mutter's X window manager")
+
+    screenshot = None
+
+
+ALL = dict(X11, weston=Weston, mutter_wayland=MutterWayland)
+for _key, _desktop in ALL.items():
+    _desktop.key = _key  # its name in the matrix: tests, screenshots, known faults
