@@ -142,7 +142,8 @@ void frmMain::ReturnToFullScreenOnce()
     // Both the resize and the activation that follow come here; while full screen is being
     // entered (its call into the movie lets the other one run), the second does nothing,
     // so full screen is entered exactly once. The flag is cleared after GoFullScreen.
-    if (WindowState() != 0 || !FocusControls::ReturnToFullScreen || returningToFullScreen_)
+    // The state is asked last: it may ask the X server.
+    if (!FocusControls::ReturnToFullScreen || returningToFullScreen_ || WindowState() != 0)
         return;
     SetWindowState(0);
     returningToFullScreen_ = true;
