@@ -173,13 +173,32 @@ bool SameModeAs(const Current &c, const std::optional<Saved> &saved)
            && QPoint(c.crtc->x, c.crtc->y) == saved->position;
 }
 
-// What follows a change, made or not: the modes we added go once the display shows a mode
-// that is not ours.
-void TidyAfterChange(Display *d, const std::optional<Current> &now)
+// What follows a failed change: a mode we added goes again unless the display shows it.
+void TidyAfterFailure(Display *d, const std::optional<Current> &now)
 {
     if (now && !IsOwn(*now->mode))
         RemoveAddedModes(d);
 }
+
+// Holds the X server for this connection alone from the reading of the outputs to the
+// mode setting. Desktops that manage the outputs themselves (mutter) change them on their
+// own: a change of theirs in between made the mode setting fail for its stale
+// configuration time, and an added mode seen before the mode setting that uses it is taken
+// for a monitor plugged in (mutter then sets its own configuration on every output).
+class ServerGrab {
+public:
+    explicit ServerGrab(Display *d) : display_(d) { XGrabServer(d); }
+    ~ServerGrab()
+    {
+        XUngrabServer(display_);
+        XFlush(display_);
+    }
+    ServerGrab(const ServerGrab &) = delete;
+    ServerGrab &operator=(const ServerGrab &) = delete;
+
+private:
+    Display *display_;
+};
 
 enum class Step { Failed, AlreadyInForce, Changed };
 
@@ -189,6 +208,7 @@ template <typename BeforeChange>
 Step Change(Display *d, const DisplayModeRecord &record, BeforeChange beforeChange)
 {
     const std::optional<Saved> saved = Decode(record.platformData);
+    ServerGrab grab(d);
     const std::optional<Current> c = ReadCurrent(d, saved ? saved->output : None);
     if (!c)
         return Step::Failed;
@@ -204,24 +224,23 @@ Step Change(Display *d, const DisplayModeRecord &record, BeforeChange beforeChan
         return Step::AlreadyInForce;
     beforeChange(*c);
     if (!target) {
+        // A mode of our own stays on the output until the program ends (see RemoveAddedModes):
+        // every later switch is then a mode setting alone, which no desktop mistakes for a
+        // monitor being plugged in.
+        bool applied = false;
         const RRMode added = AddOwnMode(d, *c, r.shown, r.rate);
-        if (added == None) {
-            TidyAfterChange(d, c);
-            return Step::Failed;
+        if (added != None) {
+            target = Target{added, r.shown, c->crtc->rotation, QPoint(c->crtc->x, c->crtc->y),
+                            {}, {}};
+            // The mode list has changed: read it again for the resources' timestamp.
+            if (const std::optional<Current> fresh = ReadCurrent(d, c->output))
+                applied = Apply(d, *fresh, *target);
         }
-        target = Target{added, r.shown, c->crtc->rotation, QPoint(c->crtc->x, c->crtc->y),
-                        {}, {}};
-        // The output's mode list has changed: read it again for the resources' timestamp.
-        const std::optional<Current> fresh = ReadCurrent(d, c->output);
-        if (!fresh)
-            return Step::Failed;
-        const bool applied = Apply(d, *fresh, *target);
-        TidyAfterChange(d, ReadCurrent(d, c->output));
+        if (!applied)
+            TidyAfterFailure(d, ReadCurrent(d, c->output));
         return applied ? Step::Changed : Step::Failed;
     }
-    const bool applied = Apply(d, *c, *target);
-    TidyAfterChange(d, ReadCurrent(d, c->output));
-    return applied ? Step::Changed : Step::Failed;
+    return Apply(d, *c, *target) ? Step::Changed : Step::Failed;
 }
 
 } // namespace
@@ -334,8 +353,7 @@ bool RestoreDisplayMode(Display *display, const QByteArray &restoreData)
     record.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
     record.platformData = restoreData;
     const Step step = Change(display, record, [](const Current &) {});
-    if (step == Step::AlreadyInForce)
-        RemoveAddedModes(display);
+    RemoveAddedModes(display);
     const std::optional<Current> now = ReadCurrent(display, saved->output);
     return step != Step::Failed && now && ShownSize(*now->mode, now->crtc->rotation) == shown;
 }

@@ -62,11 +62,15 @@ class Scenario(Checks, unittest.TestCase):
         d, wid = self.d, getattr(self, "wid", None)
         if wid is None:
             return "no window yet"
+        focus = d.xconn().input_focus()
+        focus_name = re.search(r"Window id: \S+ (.*)", d.run("xwininfo", "-id", str(focus)))
         return ("window %s, frame %s, extents %s, state %s, outputs %s, active window %s, input "
-                "focus %s (the game is 0x%x), the movie told %s"
+                "focus %s %s (the game is 0x%x), the movie told %s"
                 % (d.geometry(wid), d.geometry(d.frame_window(wid)), d.frame_extents(wid),
                    d.atoms("_NET_WM_STATE", wid), d.outputs(), hex(d.active_window() or 0),
-                   hex(d.xconn().input_focus()), wid, self.markers(self.host))
+                   hex(focus), focus_name.group(1) if focus_name else "", wid,
+                   self.markers(self.host))
+                + "; the host's stderr ends %r" % self.host.stderr_of(self.proc)[-400:]
                 + "; its last commands %s" % [(c["name"], c["arg"], c["outcome"]) for c in
                                               self.host.commands() if c["name"] != "probe_ack"][-3:])
 
@@ -120,7 +124,7 @@ class Scenario(Checks, unittest.TestCase):
         host = self.host = Host(d, config=SCRIPT, extra_env=d.host_env)
         self.addCleanup(host.cleanup)
         started = time.monotonic()
-        proc = host.start()
+        proc = self.proc = host.start()
         host.wait_ready()
         try:
             self.wid = host.window()
@@ -231,7 +235,7 @@ class Scenario(Checks, unittest.TestCase):
     def killed_in_full_screen(self):
         host = self.host = Host(self.d, extra_env=self.d.host_env)
         self.addCleanup(host.cleanup)
-        proc = host.start()
+        proc = self.proc = host.start()
         host.wait_ack("SwitchFullscreenMarker", FULL, timeout=60)
         if not self.d.wayland:
             self.wait(lambda: self.d.outputs() != self.desktop, 10, "the display switched")
