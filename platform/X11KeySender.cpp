@@ -80,7 +80,11 @@ bool X11KeySender::SendSpaceAndBackspaceTo(unsigned long target)
     const std::optional<Window> active = ActiveWindow(display);
     // The grab takes the keyboard for the window alone (events not reported to the focus):
     // the keys reach it even if the focus moves between the check and the typing.
-    if (WithinWindow(display, focus, target) && active.value_or(target) == target &&
+    // A window manager that names no active window (None) does not contradict the focus:
+    // kwin now and then leaves it at None after a full-screen switch while the game keeps
+    // the focus. Another window named active means the focus is about to move: no keys.
+    const Window claimed = active.value_or(target);
+    if (WithinWindow(display, focus, target) && (claimed == target || claimed == None) &&
         XGrabKeyboard(display, target, False, GrabModeAsync, GrabModeAsync, CurrentTime) ==
             GrabSuccess) {
         sent = true;

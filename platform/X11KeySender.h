@@ -7,7 +7,7 @@ namespace platform {
 
 // Types keys through the XTest extension: they reset the server's idle time (keys sent with
 // XSendEvent do not). The keys go to the given window only: it must be the window manager's
-// active window (_NET_ACTIVE_WINDOW, where the window manager keeps one) and hold the X
+// active window (_NET_ACTIVE_WINDOW, where the window manager names one) and hold the X
 // input focus, and the keyboard is grabbed for it while the keys are typed, so they reach no
 // other window whatever happens to the focus meanwhile. Another client that holds the
 // keyboard (a screen locker, a menu) gets nothing: the grab fails and nothing is typed.

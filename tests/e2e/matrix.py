@@ -263,13 +263,10 @@ KNOWN_FAULTS = {
     "mutter_wayland": (None, "full screen at start, and after coming back from another application, is "
                              "the real 1920x1080 output instead of Xwayland's emulated 800x600; on a "
                              "loaded machine the game once stayed hidden after its activation"),
-    "kwin": ({"keep-awake keys are typed while the game is active", "window mode 3",
-              "window mode 3: picture"},
-             "now and then, after a full-screen switch, kwin leaves _NET_ACTIVE_WINDOW at 0 while "
-             "the game holds the input focus, and the host types no keep-awake key; once in a "
-             "suite run, window mode after coming back from another application was 800x559 in "
-             "an 800x600 frame (kwin, slow to follow the mode change back, fitted the decorated "
-             "window to the 800x600 screen it still believed in)"),
+    "kwin": ({"window mode 3", "window mode 3: picture"},
+             "once in a suite run, window mode after coming back from another application was "
+             "800x559 in an 800x600 frame (kwin, slow to follow the mode change back, fitted the "
+             "decorated window to the 800x600 screen it still believed in)"),
     "mutter_x11": ({"window mode 1: picture", "window mode 2: picture", "window mode 3: picture"},
                    "now and then mutter's compositor (software, on Xvfb) keeps showing a squeezed, "
                    "stale picture of the window after a switch to window mode, while the X server's "

@@ -69,6 +69,8 @@ TEST(X11KeySender, TypesOnlyIntoTheActiveFocusedWindowAndNeverPastAnotherClients
     const std::vector<Step> steps = {
         {"focused, no window manager", [&] { focus(game); }, true},
         {"focused, another window active", [&] { SetActiveWindow(other, elsewhere); }, false},
+        {"focused, the window manager names no active window",
+         [&] { SetActiveWindow(other, None); }, true},
         {"active and focused", [&] { SetActiveWindow(other, game); }, true},
         {"focus inside the window", [&] { focus(inside); }, true},
         {"active, focus elsewhere", [&] { focus(elsewhere); }, false},
