@@ -11,6 +11,7 @@
 #include <X11/Xlib.h>
 
 #include <cerrno>
+#include <optional>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -27,13 +28,18 @@ namespace {
 //   pid <host pid>
 //   desktop <restore data, percent-encoded>
 //   screensaver <seconds> <display name>
+//   modes <display name>
 struct Pending {
     pid_t host = 0;
     QByteArray desktop;
     int screenSaverTimeout = 0;
     QByteArray screenSaverDisplay;
+    // A display that has modes of ours on its outputs (they stay while the host runs).
+    std::optional<QByteArray> modesDisplay;
 
-    bool Empty() const { return desktop.isEmpty() && screenSaverTimeout <= 0; }
+    // What the desktop would miss: worth the state file for a start after a worse end.
+    bool Missed() const { return !desktop.isEmpty() || screenSaverTimeout > 0; }
+    bool Empty() const { return !Missed() && !modesDisplay; }
 };
 
 const QByteArray KeptInText = " =:.,";
@@ -46,6 +52,8 @@ QByteArray Serialise(const Pending &p)
     if (p.screenSaverTimeout > 0)
         text += "screensaver " + QByteArray::number(p.screenSaverTimeout) + ' '
                 + p.screenSaverDisplay.toPercentEncoding(KeptInText) + '\n';
+    if (p.modesDisplay)
+        text += "modes " + p.modesDisplay->toPercentEncoding(KeptInText) + '\n';
     return text;
 }
 
@@ -63,6 +71,8 @@ Pending Parse(const QByteArray &text)
             const QList<QByteArray> words = value.split(' ');
             p.screenSaverTimeout = words.value(0).toInt();
             p.screenSaverDisplay = QByteArray::fromPercentEncoding(words.value(1));
+        } else if (key == "modes") {
+            p.modesDisplay = QByteArray::fromPercentEncoding(value);
         }
     }
     return p;
@@ -87,6 +97,12 @@ bool GiveBack(const Pending &p)
                                      "mode back\n");
                 done = false;
             }
+            XCloseDisplay(d);
+        }
+    } else if (p.modesDisplay) {
+        // The desktop's mode is back; the modes of ours that nothing shows go.
+        if (Display *d = Open(*p.modesDisplay)) {
+            RemoveAddedModes(d);
             XCloseDisplay(d);
         }
     }
@@ -188,7 +204,8 @@ void Publish()
     const QByteArray text = Serialise(pending);
 
     if (!statePath.isEmpty()) {
-        if (pending.Empty()) {
+        // Modes left on an output are taken up and removed by the next run anyway.
+        if (!pending.Missed()) {
             QFile::remove(statePath);
         } else {
             QDir().mkpath(QFileInfo(statePath).path());
@@ -314,6 +331,14 @@ void DesktopModeRestored()
     if (!started || pending.desktop.isEmpty())
         return;
     pending.desktop.clear();
+    Publish();
+}
+
+void AddedModesOn(const QByteArray &displayName)
+{
+    if (!started || pending.modesDisplay == displayName)
+        return;
+    pending.modesDisplay = displayName;
     Publish();
 }
 

@@ -37,6 +37,9 @@ void RepairAfterUncleanEnd();
 // environment's display when empty).
 void DesktopModeToRestore(const QByteArray &restoreData);
 void DesktopModeRestored();
+// Display modes of ours are on the outputs of that X display: at the end, those that no
+// output shows any more are removed (the desktop's mode given back first, where pending).
+void AddedModesOn(const QByteArray &displayName);
 void ScreenSaverTimeoutToRestore(int seconds, const QByteArray &displayName = {});
 void ScreenSaverRestored();
 // Nothing is pending any more: the program ends cleanly after giving everything back.

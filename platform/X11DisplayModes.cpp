@@ -296,6 +296,8 @@ bool X11DisplayModes::ChangeTemporarily(const DisplayModeRecord &record)
     });
     if (!desktop_.isEmpty()) {
         const std::optional<Current> now = ReadCurrent(d, selectedId(d));
+        if (now && IsOwn(*now->mode))
+            Watchdog::AddedModesOn(DisplayNameOf(desktop_));
         if (now && SameModeAs(*now, Decode(desktop_))) {
             desktop_.clear();
             Watchdog::DesktopModeRestored();

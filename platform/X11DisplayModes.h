@@ -18,7 +18,7 @@ namespace platform {
 // A size the output has no mode for gets a mode of our own (reduced-blanking timings for
 // the asked rate); such modes carry a name suffix. One is added under a server grab
 // together with the mode setting that uses it, and stays on the output until this object
-// ends, so that the switches after the first change no output's mode list (a desktop such
+// ends or, where the program ends without it (_exit, a crash), the watchdog removes it, so that the switches after the first change no output's mode list (a desktop such
 // as mutter takes such a change for a monitor plugged in and resets every output to its own
 // configuration, racing the switch). Before the first change away from the desktop
 // the desktop's mode is handed to the watchdog, which gives it back however the program

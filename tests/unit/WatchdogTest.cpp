@@ -254,7 +254,8 @@ TEST_F(WatchdogTest, WhatTheHostGaveBackItselfIsNotGivenBackAgain)
     Host tidy([&](const auto &report) {
         Watchdog::Start();
         Display *d = XOpenDisplay(server.Name().constData());
-        platform::X11DisplayModes modes(d);
+        // Never destroyed: the host ends with _exit, as "quit" ends it.
+        platform::X11DisplayModes &modes = *new platform::X11DisplayModes(d);
         platform::X11ScreenSaver saver(d);
         platform::DisplayModeRecord desktop;
         modes.EnumCurrent(desktop);
@@ -262,7 +263,7 @@ TEST_F(WatchdogTest, WhatTheHostGaveBackItselfIsNotGivenBackAgain)
         modes.ChangeTemporarily(StageMode());
         modes.ChangeTemporarily(desktop);
         saver.SetActive(true);
-        // Then the user switches the screen saver off (and, below, picks another mode). and switches the screen saver off.
+        // Then the user switches the screen saver off (and, below, picks another mode).
         XSetScreenSaver(d, 0, 0, DefaultBlanking, DefaultExposures);
         XSync(d, False);
         report(QByteArray::number(Watchdog::GuardianPid()) + ' '
@@ -278,6 +279,8 @@ TEST_F(WatchdogTest, WhatTheHostGaveBackItselfIsNotGivenBackAgain)
     EXPECT_TRUE(WaitUntil([&] { return ProcessEnded(guardian); }, 2000));
     EXPECT_EQ(server.ModeInForce(), "1920x1080");
     EXPECT_EQ(ScreenSaverTimeout(display), 0);
+    // The mode the host added stayed on the output while it ran; the guardian removed it.
+    EXPECT_TRUE(server.ModesNamed(platform::OwnModeSuffix).isEmpty());
 }
 
 TEST_F(WatchdogTest, ForgetAllLeavesTheDisplayAsTheHostLeftIt)
