@@ -18,11 +18,12 @@ namespace platform {
 // A size the output has no mode for gets a mode of our own (reduced-blanking timings for
 // the asked rate); such modes carry a name suffix. One is added under a server grab
 // together with the mode setting that uses it, and stays on the output until this object
-// ends or, where the program ends without it (_exit, a crash), the watchdog removes it, so that the switches after the first change no output's mode list (a desktop such
-// as mutter takes such a change for a monitor plugged in and resets every output to its own
-// configuration, racing the switch). Before the first change away from the desktop
-// the desktop's mode is handed to the watchdog, which gives it back however the program
-// ends; the watchdog is told again once the display is back in that mode.
+// ends (or the watchdog, where the program ends without it), so that the switches after
+// the first change no output's mode list: a desktop such as mutter takes such a change for
+// a monitor plugged in and resets every output to its own configuration, racing the switch.
+// Before the first change away from the desktop the desktop's mode is handed to the
+// watchdog, which gives it back however the program ends; the watchdog is told again once
+// the display is back in that mode.
 //
 // X errors are caught and turn into a false result. Without RandR 1.2 every call fails.
 class X11DisplayModes : public DisplayModes {
