@@ -248,6 +248,8 @@ class Scenario(Checks, unittest.TestCase):
                  what="%s: every output in its desktop mode %s" % (when, self.desktop))
         wait_for(lambda: self.d.screensaver_timeout() == SAVER, RESTORED_WITHIN, 0.02,
                  what="%s: the screen saver back on" % when)
+        wait_for(lambda: "-lanternfall" not in self.d.run("xrandr", "--query"), RESTORED_WITHIN,
+                 0.05, what="%s: no display mode of ours left on the outputs" % when)
 
 
 # Steps (subtests) in which the host is known to fail on a desktop (None: every step), with
