@@ -1,13 +1,12 @@
 #include "platform/X11WindowSystem.h"
 #include "platform/X11Connection.h"
 
-#include <QGuiApplication>
 #include <QScreen>
 #include <QVariant>
 #include <QWidget>
-#include <QtMath>
 
 #include "platform/X11DisplayModes.h"
+#include "platform/QtScreenPixels.h"
 #include "platform/X11Ewmh.h"
 #include "platform/X11WindowWatch.h"
 
@@ -15,6 +14,10 @@
 
 namespace platform {
 namespace {
+
+using pixels::ScreenAt;
+using pixels::ToDevice;
+using pixels::ToLogical;
 
 constexpr char StyleProperty[] = "lanternfallWindowStyle";
 constexpr char DecoratedFrameProperty[] = "lanternfallDecoratedFrame";
@@ -37,49 +40,6 @@ void RememberDecoratedFrame(QWidget *window, const QMargins &frame)
 {
     if (!frame.isNull())
         window->setProperty(DecoratedFrameProperty, QVariant::fromValue(frame));
-}
-
-// --- Qt's logical pixels and the screen's own ----------------------------------------------
-//
-// Qt keeps each screen's top-left corner in the screen's own pixels and scales the rest
-// of it by the screen's device pixel ratio.
-
-QRect NativeGeometry(const QScreen *screen)
-{
-    const QRect logical = screen->geometry();
-    return QRect(logical.topLeft(), logical.size() * screen->devicePixelRatio());
-}
-
-QScreen *ScreenAt(const QPoint &point)
-{
-    for (QScreen *screen : QGuiApplication::screens())
-        if (NativeGeometry(screen).contains(point))
-            return screen;
-    return QGuiApplication::primaryScreen();
-}
-
-QRect ToLogical(const QRect &device)
-{
-    const QScreen *screen = ScreenAt(device.topLeft());
-    if (!screen)
-        return device;
-    const qreal ratio = screen->devicePixelRatio();
-    const QPoint origin = screen->geometry().topLeft();
-    const QPointF topLeft = QPointF(origin) + QPointF(device.topLeft() - origin) / ratio;
-    return QRect(topLeft.toPoint(),
-                 QSize(qCeil(device.width() / ratio), qCeil(device.height() / ratio)));
-}
-
-QRect ToDevice(const QRect &logical)
-{
-    const QScreen *screen = ScreenAt(logical.topLeft());
-    if (!screen)
-        return logical;
-    const qreal ratio = screen->devicePixelRatio();
-    const QPoint origin = screen->geometry().topLeft();
-    const QPointF topLeft = QPointF(origin) + QPointF(logical.topLeft() - origin) * ratio;
-    return QRect(topLeft.toPoint(),
-                 QSize(qRound(logical.width() * ratio), qRound(logical.height() * ratio)));
 }
 
 } // namespace
