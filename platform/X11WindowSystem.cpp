@@ -9,6 +9,7 @@
 #include "platform/QtScreenPixels.h"
 #include "platform/X11Ewmh.h"
 #include "platform/X11WindowWatch.h"
+#include "platform/XwaylandModes.h"
 
 #include <X11/Xutil.h>
 
@@ -175,7 +176,43 @@ void X11WindowSystem::CoverHomeOutput(QWidget *window, X11WindowWatch *watch)
         ewmh::RequestState(d, w, true, FullScreenState);
     XSync(QtDisplay(), False);
     XFlush(d);
+    if (watch->WaitUntil([&] { return CoversHomeOutput(window, watch); }, WindowManagerWaitMs))
+        FitEmulatedMode(window, watch);
+}
+
+void X11WindowSystem::FitEmulatedMode(QWidget *window, X11WindowWatch *watch)
+{
+    // Full screen on the real output, larger than the mode this client was given: on
+    // Xwayland, the window manager missed the emulated size (see XwaylandModes.h). It is
+    // told the size, and the window is fitted into the full-screen state once more, as a
+    // switch from window mode would. A window manager that still keeps the real size
+    // ignores the emulation (weston): it is not asked again.
+    Display *d = watch->display();
+    const Window w = watch->watched();
+    Display *qt = QtDisplay();
+    const std::optional<QRect> client = ewmh::ClientRect(d, w);
+    if (emulationIgnored_ || !qt || home_.isEmpty() || !client
+        || client->topLeft() != home_.topLeft() || client->size() == home_.size())
+        return;
+    if (!xwayland_)
+        xwayland_ = xwayland::IsXwayland(d);
+    if (!*xwayland_)
+        return;
+    if (xwayland::EmulatedSize(d, w, home_.topLeft()) != home_.size()) {
+        xwayland::AnnounceModeAgain(qt, home_.topLeft());
+        XSync(qt, False);
+        if (xwayland::EmulatedSize(d, w, home_.topLeft()) != home_.size())
+            return;
+    }
+    ewmh::RequestState(d, w, false, FullScreenState);
+    XFlush(d);
+    watch->WaitUntil([&] { return !ewmh::HasState(d, w, FullScreenState); }, WindowManagerWaitMs);
+    ewmh::RequestState(d, w, true, FullScreenState);
+    XFlush(d);
     watch->WaitUntil([&] { return CoversHomeOutput(window, watch); }, WindowManagerWaitMs);
+    const std::optional<QRect> fitted = ewmh::ClientRect(d, w);
+    emulationIgnored_ = fitted && ewmh::HasState(d, w, FullScreenState)
+                        && fitted->size() != home_.size();
 }
 
 bool X11WindowSystem::CoversHomeOutput(QWidget *, X11WindowWatch *watch)
@@ -311,9 +348,12 @@ void X11WindowSystem::MoveTo(QWidget *window, int x, int y)
     const Window w = watch->watched();
     if (HeldByWindowManager(window)) {
         // Shown a moment ago, or brought back: mapped by now, and on its home output.
-        if ((ewmh::Viewable(d, w) || WaitUntilMapped(window, watch))
-            && !watch->WaitUntil([&] { return CoversHomeOutput(window, watch); },
-                                 WindowManagerWaitMs))
+        if (!ewmh::Viewable(d, w) && !WaitUntilMapped(window, watch))
+            return;
+        if (watch->WaitUntil([&] { return CoversHomeOutput(window, watch); },
+                             WindowManagerWaitMs))
+            FitEmulatedMode(window, watch);
+        else
             CoverHomeOutput(window, watch);
         return;
     }
