@@ -32,7 +32,8 @@ bool HasRandR12(Display *d)
 
 bool IsXwayland(Display *d)
 {
-    // Newer servers have an extension of that name; every one names its outputs so.
+    // Newer servers announce an extension of that name; older ones (22.1, measured) only
+    // name their outputs XWAYLAND0, XWAYLAND1, ...
     int opcode = 0, event = 0, error = 0;
     if (XQueryExtension(d, "XWAYLAND", &opcode, &event, &error))
         return true;
