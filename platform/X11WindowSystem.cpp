@@ -1,20 +1,24 @@
 #include "platform/X11WindowSystem.h"
 #include "platform/X11Connection.h"
 
-#include <QGuiApplication>
 #include <QScreen>
 #include <QVariant>
 #include <QWidget>
-#include <QtMath>
 
 #include "platform/X11DisplayModes.h"
+#include "platform/QtScreenPixels.h"
 #include "platform/X11Ewmh.h"
 #include "platform/X11WindowWatch.h"
+#include "platform/XwaylandModes.h"
 
 #include <X11/Xutil.h>
 
 namespace platform {
 namespace {
+
+using pixels::ScreenAt;
+using pixels::ToDevice;
+using pixels::ToLogical;
 
 constexpr char StyleProperty[] = "lanternfallWindowStyle";
 constexpr char DecoratedFrameProperty[] = "lanternfallDecoratedFrame";
@@ -37,49 +41,6 @@ void RememberDecoratedFrame(QWidget *window, const QMargins &frame)
 {
     if (!frame.isNull())
         window->setProperty(DecoratedFrameProperty, QVariant::fromValue(frame));
-}
-
-// --- Qt's logical pixels and the screen's own ----------------------------------------------
-//
-// Qt keeps each screen's top-left corner in the screen's own pixels and scales the rest
-// of it by the screen's device pixel ratio.
-
-QRect NativeGeometry(const QScreen *screen)
-{
-    const QRect logical = screen->geometry();
-    return QRect(logical.topLeft(), logical.size() * screen->devicePixelRatio());
-}
-
-QScreen *ScreenAt(const QPoint &point)
-{
-    for (QScreen *screen : QGuiApplication::screens())
-        if (NativeGeometry(screen).contains(point))
-            return screen;
-    return QGuiApplication::primaryScreen();
-}
-
-QRect ToLogical(const QRect &device)
-{
-    const QScreen *screen = ScreenAt(device.topLeft());
-    if (!screen)
-        return device;
-    const qreal ratio = screen->devicePixelRatio();
-    const QPoint origin = screen->geometry().topLeft();
-    const QPointF topLeft = QPointF(origin) + QPointF(device.topLeft() - origin) / ratio;
-    return QRect(topLeft.toPoint(),
-                 QSize(qCeil(device.width() / ratio), qCeil(device.height() / ratio)));
-}
-
-QRect ToDevice(const QRect &logical)
-{
-    const QScreen *screen = ScreenAt(logical.topLeft());
-    if (!screen)
-        return logical;
-    const qreal ratio = screen->devicePixelRatio();
-    const QPoint origin = screen->geometry().topLeft();
-    const QPointF topLeft = QPointF(origin) + QPointF(logical.topLeft() - origin) * ratio;
-    return QRect(topLeft.toPoint(),
-                 QSize(qRound(logical.width() * ratio), qRound(logical.height() * ratio)));
 }
 
 } // namespace
@@ -215,7 +176,43 @@ void X11WindowSystem::CoverHomeOutput(QWidget *window, X11WindowWatch *watch)
         ewmh::RequestState(d, w, true, FullScreenState);
     XSync(QtDisplay(), False);
     XFlush(d);
+    if (watch->WaitUntil([&] { return CoversHomeOutput(window, watch); }, WindowManagerWaitMs))
+        FitEmulatedMode(window, watch);
+}
+
+void X11WindowSystem::FitEmulatedMode(QWidget *window, X11WindowWatch *watch)
+{
+    // Full screen on the real output, larger than the mode this client was given: on
+    // Xwayland, the window manager missed the emulated size (see XwaylandModes.h). It is
+    // told the size, and the window is fitted into the full-screen state once more, as a
+    // switch from window mode would. A window manager that still keeps the real size
+    // ignores the emulation (weston): it is not asked again.
+    Display *d = watch->display();
+    const Window w = watch->watched();
+    Display *qt = QtDisplay();
+    const std::optional<QRect> client = ewmh::ClientRect(d, w);
+    if (emulationIgnored_ || !qt || home_.isEmpty() || !client
+        || client->topLeft() != home_.topLeft() || client->size() == home_.size())
+        return;
+    if (!xwayland_)
+        xwayland_ = xwayland::IsXwayland(d);
+    if (!*xwayland_)
+        return;
+    if (xwayland::EmulatedSize(d, w, home_.topLeft()) != home_.size()) {
+        xwayland::AnnounceModeAgain(qt, home_.topLeft());
+        XSync(qt, False);
+        if (xwayland::EmulatedSize(d, w, home_.topLeft()) != home_.size())
+            return;
+    }
+    ewmh::RequestState(d, w, false, FullScreenState);
+    XFlush(d);
+    watch->WaitUntil([&] { return !ewmh::HasState(d, w, FullScreenState); }, WindowManagerWaitMs);
+    ewmh::RequestState(d, w, true, FullScreenState);
+    XFlush(d);
     watch->WaitUntil([&] { return CoversHomeOutput(window, watch); }, WindowManagerWaitMs);
+    const std::optional<QRect> fitted = ewmh::ClientRect(d, w);
+    emulationIgnored_ = fitted && ewmh::HasState(d, w, FullScreenState)
+                        && fitted->size() != home_.size();
 }
 
 bool X11WindowSystem::CoversHomeOutput(QWidget *, X11WindowWatch *watch)
@@ -351,9 +348,12 @@ void X11WindowSystem::MoveTo(QWidget *window, int x, int y)
     const Window w = watch->watched();
     if (HeldByWindowManager(window)) {
         // Shown a moment ago, or brought back: mapped by now, and on its home output.
-        if ((ewmh::Viewable(d, w) || WaitUntilMapped(window, watch))
-            && !watch->WaitUntil([&] { return CoversHomeOutput(window, watch); },
-                                 WindowManagerWaitMs))
+        if (!ewmh::Viewable(d, w) && !WaitUntilMapped(window, watch))
+            return;
+        if (watch->WaitUntil([&] { return CoversHomeOutput(window, watch); },
+                             WindowManagerWaitMs))
+            FitEmulatedMode(window, watch);
+        else
             CoverHomeOutput(window, watch);
         return;
     }

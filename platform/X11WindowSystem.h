@@ -6,6 +6,7 @@
 #include <QPoint>
 
 #include <memory>
+#include <optional>
 
 namespace platform {
 
@@ -72,6 +73,8 @@ private:
     X11WindowWatch *Watch(QWidget *window);
     void CoverHomeOutput(QWidget *window, X11WindowWatch *watch);
     bool CoversHomeOutput(QWidget *window, X11WindowWatch *watch);
+    // Under Xwayland, makes a full-screen window the size of the mode emulated for it.
+    void FitEmulatedMode(QWidget *window, X11WindowWatch *watch);
     bool WaitUntilMapped(QWidget *window, X11WindowWatch *watch);
 
     std::unique_ptr<X11WindowWatch> watch_;
@@ -80,6 +83,8 @@ private:
     // state; it shows a full-screen window on a chosen monitor.
     bool fullScreenWm_ = false;
     bool fullScreenMonitors_ = false;
+    std::optional<bool> xwayland_;   // the server is Xwayland (asked once)
+    bool emulationIgnored_ = false;  // the window manager sizes to the real output anyway
 };
 
 } // namespace platform

@@ -257,14 +257,11 @@ class Scenario(Checks, unittest.TestCase):
 # does not fail the test; a failure of any other step, or an error of the test itself (a
 # desktop that does not start, a harness fault), does. LF_MATRIX_STRICT=1 counts them too.
 KNOWN_FAULTS = {
-    # weston and GNOME's Wayland session: every step. The game does not come back from the
-    # other application, and every later step fails with it.
+    # weston: every step. The game does not come back from the other application, and every
+    # later step fails with it.
     "weston": (None, "window mode moves the window up-left by weston's 32 px shadow margin on every "
                      "toggle (title bar off the screen); focus loss does not minimise the game, and "
                      "activating it again neither brings it back to full screen nor tells gainedFocus"),
-    "mutter_wayland": (None, "full screen at start, and after coming back from another application, is "
-                             "the real 1920x1080 output instead of Xwayland's emulated 800x600; on a "
-                             "loaded machine the game once stayed hidden after its activation"),
     "kwin": ({"window mode 3", "window mode 3: picture"},
              "once in a suite run, window mode after coming back from another application was "
              "800x559 in an 800x600 frame (kwin, slow to follow the mode change back, fitted the "
