@@ -180,6 +180,18 @@ QRect WorkArea(Display *d)
     return QRect(int(a[0]), int(a[1]), int(a[2]), int(a[3]));
 }
 
+bool DesktopGeometryFollowsScreen(Display *d)
+{
+    const auto geometry = ReadLongs(d, DefaultRootWindow(d), "_NET_DESKTOP_GEOMETRY",
+                                    XA_CARDINAL, 2);
+    XWindowAttributes root{};
+    if (!geometry || !XGetWindowAttributes(d, DefaultRootWindow(d), &root) || root.width <= 0
+        || root.height <= 0)
+        return true;
+    const long w = (*geometry)[0], h = (*geometry)[1];
+    return w >= root.width && h >= root.height && w % root.width == 0 && h % root.height == 0;
+}
+
 int MonitorIndex(Display *d, const QRect &rect)
 {
     int event = 0, error = 0, major = 0, minor = 0;

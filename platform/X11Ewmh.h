@@ -54,6 +54,9 @@ void SetDecorations(Display *d, Window w, bool decorated);
 // _NET_WORKAREA of the current desktop: the root window less the panels' struts. Empty when
 // the window manager sets none.
 QRect WorkArea(Display *d);
+// The window manager's _NET_DESKTOP_GEOMETRY is the screen's size (or a whole multiple of it:
+// viewports), or it sets none: it has seen the screen's latest size.
+bool DesktopGeometryFollowsScreen(Display *d);
 // The monitor's index in the order Xinerama (and so _NET_WM_FULLSCREEN_MONITORS) counts
 // them, for the monitor with exactly this rectangle; -1 when none has it.
 int MonitorIndex(Display *d, const QRect &rect);

@@ -119,6 +119,11 @@ void X11WindowSystem::FrameChanged(QWidget *window)
 
     if (decorated) {
         ewmh::SetBypassCompositor(d, w, false);
+        // A window manager that has not yet seen the desktop's mode come back fits the
+        // decorated window to the stage-sized screen it still believes in (kwin: 800x559).
+        if (mapped && wm.runs)
+            watch->WaitUntil([&] { return ewmh::DesktopGeometryFollowsScreen(d); },
+                             WindowManagerWaitMs);
         // Out of the full-screen state, and out of a maximised state that a window manager
         // may have given a window as large as the screen it was mapped on.
         const Qt::WindowStates states = window->windowState();

@@ -262,10 +262,6 @@ KNOWN_FAULTS = {
     "weston": (None, "window mode moves the window up-left by weston's 32 px shadow margin on every "
                      "toggle (title bar off the screen); focus loss does not minimise the game, and "
                      "activating it again neither brings it back to full screen nor tells gainedFocus"),
-    "kwin": ({"window mode 3", "window mode 3: picture"},
-             "once in a suite run, window mode after coming back from another application was "
-             "800x559 in an 800x600 frame (kwin, slow to follow the mode change back, fitted the "
-             "decorated window to the 800x600 screen it still believed in)"),
     "mutter_x11": ({"window mode 1: picture", "window mode 2: picture", "window mode 3: picture"},
                    "now and then mutter's compositor (software, on Xvfb) keeps showing a squeezed, "
                    "stale picture of the window after a switch to window mode, while the X server's "

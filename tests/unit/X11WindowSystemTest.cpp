@@ -18,6 +18,10 @@
 
 #include "XvfbServer.h"
 
+#include "platform/X11Ewmh.h"
+
+#include <X11/Xatom.h>
+
 using namespace testing_x11;
 using platform::X11WindowSystem;
 
@@ -45,6 +49,33 @@ bool Mapped(Display *d, Window w)
 {
     XWindowAttributes a{};
     return XGetWindowAttributes(d, w, &a) && a.map_state == IsViewable;
+}
+
+// Window mode waits for this before the decorated window is placed: a window manager still
+// at the stage-sized screen would cut the window to it.
+TEST(X11WindowSystemTest, TheWindowManagersDesktopGeometryIsTakenAsSeenOnlyAtTheScreensSize)
+{
+    if (!XvfbServer::Installed())
+        GTEST_SKIP() << "Xvfb is not installed";
+    XvfbServer server;
+    ASSERT_TRUE(server.Start("1920x1080x24"));
+    Display *d = XOpenDisplay(server.Name().constData());
+    ASSERT_NE(d, nullptr);
+    const Atom geometry = XInternAtom(d, "_NET_DESKTOP_GEOMETRY", False);
+    auto announce = [&](long w, long h) {
+        const long value[2] = {w, h};
+        XChangeProperty(d, DefaultRootWindow(d), geometry, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char *>(value), 2);
+        XSync(d, False);
+    };
+    EXPECT_TRUE(platform::ewmh::DesktopGeometryFollowsScreen(d)) << "none announced";
+    announce(800, 600);
+    EXPECT_FALSE(platform::ewmh::DesktopGeometryFollowsScreen(d)) << "the stage's screen";
+    announce(1920, 1080);
+    EXPECT_TRUE(platform::ewmh::DesktopGeometryFollowsScreen(d));
+    announce(3840, 2160);
+    EXPECT_TRUE(platform::ewmh::DesktopGeometryFollowsScreen(d)) << "four viewports";
+    XCloseDisplay(d);
 }
 
 TEST(X11WindowSystemTest, TitleBarFrameAndPlacementUnderAWindowManager)
