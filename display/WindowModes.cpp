@@ -145,9 +145,11 @@ void frmMain::ReturnToFullScreenOnce()
     // The state is asked last: it may ask the X server.
     if (!FocusControls::ReturnToFullScreen || returningToFullScreen_ || WindowState() != 0)
         return;
-    SetWindowState(0);
+    // Set first: bringing the window back out of Qt's minimised state is itself a state
+    // change that comes here again.
     returningToFullScreen_ = true;
     try {
+        SetWindowState(0);
         GoFullScreen();
     } catch (...) {
         returningToFullScreen_ = false;
@@ -167,11 +169,17 @@ int frmMain::WindowState() const
     // the return to full screen must not take that for the window coming back. Once the
     // window manager has done it, Qt learns it only from a later event, after the resize
     // that may ask here: the window manager's own word (WM_STATE) counts meanwhile.
-    if (isMinimized() || minimising_)
+    //
+    // Qt keeps its own minimised state until the window manager changes the window's
+    // state. One that never minimises X windows (weston) changes nothing, and the window
+    // stays where it was: once the game is the active application again and the window
+    // manager does not hold the window iconic, it is back, whatever Qt still believes.
+    if (minimising_)
         return 1;
-    return services_.windowSystem && services_.windowSystem->Iconic(const_cast<frmMain *>(this))
-               ? 1
-               : 0;
+    platform::WindowSystem *ws = services_.windowSystem;
+    if (ws && ws->Iconic(const_cast<frmMain *>(this)))
+        return 1;
+    return isMinimized() && !(ws && FocusControls::AppActive) ? 1 : 0;
 }
 
 void frmMain::SetWindowState(int state)

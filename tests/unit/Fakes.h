@@ -317,12 +317,14 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
         return tellsFrame ? decorated : QMargins();
     }
     bool iconicBeforeQtKnows = false;
+    bool neverMinimises = false; // ignores a request to minimise (weston's X window manager)
     bool HeldByWindowManager(QWidget *w) override { return held && !decoratedNow(w); }
     // The window manager has done a minimising asked for (`slowToMinimise`: not yet;
     // `iconicBeforeQtKnows`: done, and Qt has not heard of it).
     bool Iconic(QWidget *w) override
     {
-        return iconicBeforeQtKnows || (w->isMinimized() && !slowToMinimise);
+        return iconicBeforeQtKnows
+               || (w->isMinimized() && !slowToMinimise && !neverMinimises);
     }
     QRect ClientGeometry(QWidget *w) override
     {
