@@ -145,7 +145,7 @@ void X11WindowSystem::FrameChanged(QWidget *window)
     // measured draws none, and keeping them spares the window a reframing (mutter unframes
     // an undecorated window, and then Xwayland no longer tells it the size of a mode change
     // it emulates for the game).
-    const bool decorations = decorated || fullScreenWm_;
+    const bool decorations = decorated || !fullScreenWm_;
     const QVariant applied = window->property(DecorationsProperty);
     const bool hadDecorations = !applied.isValid() || applied.toBool();
     watch->Mark();
