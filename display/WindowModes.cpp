@@ -125,9 +125,21 @@ void frmMain::LayoutFlashPlayer()
     auto logical = [ratio](int stagePixels, qreal perStagePixel) {
         return qMax(1, qCeil(stagePixels * perStagePixel / ratio - 1e-6));
     };
-    flashPlayer_->setContainerRect(
-        QRect(0, 0, logical(GameSettings::GameWidth, screenPixels.width()),
-              logical(GameSettings::GameHeight, screenPixels.height())));
+    const QSize whole(logical(GameSettings::GameWidth, screenPixels.width()),
+                      logical(GameSettings::GameHeight, screenPixels.height()));
+    // Full screen in a window of other proportions than the stage's (a window manager that
+    // holds it at the output's real size while the mode change is only emulated for the
+    // game): the stage at the largest scale that fits, centred; the rest is the window's
+    // black, as on a screen that shows the 800x600 mode with bars.
+    const qreal fit = qMin(screenPixels.width(), screenPixels.height());
+    if (HasTitleBar() || qFuzzyCompare(screenPixels.width(), screenPixels.height())) {
+        flashPlayer_->setContainerRect(QRect(QPoint(0, 0), whole));
+        return;
+    }
+    const QSize stage(logical(GameSettings::GameWidth, fit), logical(GameSettings::GameHeight, fit));
+    flashPlayer_->setContainerRect(QRect(QPoint((whole.width() - stage.width()) / 2,
+                                                (whole.height() - stage.height()) / 2),
+                                         stage));
 }
 
 void frmMain::Form_Resize()
