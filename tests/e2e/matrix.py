@@ -256,11 +256,19 @@ class Scenario(Checks, unittest.TestCase):
 # does not fail the test; a failure of any other step, or an error of the test itself (a
 # desktop that does not start, a harness fault), does. LF_MATRIX_STRICT=1 counts them too.
 KNOWN_FAULTS = {
-    # weston and GNOME's Wayland session: every step. The game does not come back from the
-    # other application, and every later step fails with it.
-    "weston": (None, "window mode moves the window up-left by weston's 32 px shadow margin on every "
-                     "toggle (title bar off the screen); focus loss does not minimise the game, and "
-                     "activating it again neither brings it back to full screen nor tells gainedFocus"),
+    # weston 10's shell keeps a window's visible corner in place when its X window manager
+    # changes the frame's shadow margin, after putting back the place it had before full
+    # screen: every trip moves it up-left by the margin (32 px); any X client's window
+    # drifts so (xev does too). Its X window manager ignores a client's own position, so the
+    # host cannot put the window back while it is mapped.
+    "weston": ({"window mode 2", "window mode 2: picture", "window mode 3", "window mode 3: picture",
+                "full screen 1: picture"},
+               "window mode creeps up-left by weston's 32 px shadow margin on every trip to full "
+               "screen (weston moves every X window so and ignores the client's own position), and "
+               "from the second trip on has no title bar (the host takes the decorations hint off in "
+               "full screen; weston reads it back too late); once in two runs before, full screen 1 "
+               "showed the stage at 800x600 in the corner for 3 s and more (not seen in six runs "
+               "since, cause not found)"),
     "mutter_wayland": (None, "full screen at start, and after coming back from another application, is "
                              "the real 1920x1080 output instead of Xwayland's emulated 800x600; on a "
                              "loaded machine the game once stayed hidden after its activation"),
