@@ -125,9 +125,21 @@ void frmMain::LayoutFlashPlayer()
     auto logical = [ratio](int stagePixels, qreal perStagePixel) {
         return qMax(1, qCeil(stagePixels * perStagePixel / ratio - 1e-6));
     };
-    flashPlayer_->setContainerRect(
-        QRect(0, 0, logical(GameSettings::GameWidth, screenPixels.width()),
-              logical(GameSettings::GameHeight, screenPixels.height())));
+    const QSize whole(logical(GameSettings::GameWidth, screenPixels.width()),
+                      logical(GameSettings::GameHeight, screenPixels.height()));
+    // Full screen in a window of other proportions than the stage's (a window manager that
+    // holds it at the output's real size while the mode change is only emulated for the
+    // game): the stage at the largest scale that fits, centred; the rest is the window's
+    // black, as on a screen that shows the 800x600 mode with bars.
+    const qreal fit = qMin(screenPixels.width(), screenPixels.height());
+    if (HasTitleBar() || qFuzzyCompare(screenPixels.width(), screenPixels.height())) {
+        flashPlayer_->setContainerRect(QRect(QPoint(0, 0), whole));
+        return;
+    }
+    const QSize stage(logical(GameSettings::GameWidth, fit), logical(GameSettings::GameHeight, fit));
+    flashPlayer_->setContainerRect(QRect(QPoint((whole.width() - stage.width()) / 2,
+                                                (whole.height() - stage.height()) / 2),
+                                         stage));
 }
 
 void frmMain::Form_Resize()
@@ -145,9 +157,11 @@ void frmMain::ReturnToFullScreenOnce()
     // The state is asked last: it may ask the X server.
     if (!FocusControls::ReturnToFullScreen || returningToFullScreen_ || WindowState() != 0)
         return;
-    SetWindowState(0);
+    // Set first: bringing the window back out of Qt's minimised state is itself a state
+    // change that comes here again.
     returningToFullScreen_ = true;
     try {
+        SetWindowState(0);
         GoFullScreen();
     } catch (...) {
         returningToFullScreen_ = false;
@@ -167,11 +181,17 @@ int frmMain::WindowState() const
     // the return to full screen must not take that for the window coming back. Once the
     // window manager has done it, Qt learns it only from a later event, after the resize
     // that may ask here: the window manager's own word (WM_STATE) counts meanwhile.
-    if (isMinimized() || minimising_)
+    //
+    // Qt keeps its own minimised state until the window manager changes the window's
+    // state. One that never minimises X windows (weston) changes nothing, and the window
+    // stays where it was: once the game is the active application again and the window
+    // manager does not hold the window iconic, it is back, whatever Qt still believes.
+    if (minimising_)
         return 1;
-    return services_.windowSystem && services_.windowSystem->Iconic(const_cast<frmMain *>(this))
-               ? 1
-               : 0;
+    platform::WindowSystem *ws = services_.windowSystem;
+    if (ws && ws->Iconic(const_cast<frmMain *>(this)))
+        return 1;
+    return isMinimized() && !(ws && FocusControls::AppActive) ? 1 : 0;
 }
 
 void frmMain::SetWindowState(int state)

@@ -33,6 +33,7 @@ class Desktop(XQueries, Display):
                            # mode Xwayland emulates for its client (_XWAYLAND_RANDR_EMU_MONITOR_RECTS)
     frame_shadow = 0   # invisible margin around a frame window where no _NET_FRAME_EXTENTS tells
     host_env = {}
+    iconifies = True   # the window manager minimises a window when its client asks
 
     def __init__(self):
         missing = [p for p in self.programs + ("dbus-daemon",) if not shutil.which(p)]
@@ -128,6 +129,10 @@ class Desktop(XQueries, Display):
             wait_for(started, START_TIMEOUT, 0.1, what="%s ready" % self.label)
         except AssertionError as e:
             raise AssertionError("%s (log: %s)" % (e, log())) from None
+
+    def activate(self, wid):
+        """Asks the window manager to activate the window, as a taskbar does."""
+        self.xconn().send(wid, "_NET_ACTIVE_WINDOW", [2, 0, 0], to_root=True)
 
     def has_wm(self):
         return "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK")

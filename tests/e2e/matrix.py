@@ -101,8 +101,8 @@ class Scenario(Checks, unittest.TestCase):
             self.fail("keys were typed while %s (the X server's idle time restarted)" % what)
 
     def activate(self, wid):
-        """Asks the window manager to activate the window, as a taskbar does."""
-        self.d.xconn().send(wid, "_NET_ACTIVE_WINDOW", [2, 0, 0], to_root=True)
+        """Activates the window as a player would on this desktop (desktops.Desktop.activate)."""
+        self.d.activate(wid)
 
     def markers(self, host):
         return [a for n, a in host.acks() if n == "SwitchFullscreenMarker"]
@@ -215,10 +215,11 @@ class Scenario(Checks, unittest.TestCase):
         self.activate(other_wid)
         host.wait_ack("notifyGame", "lostFocus")
         with self.subTest("the other application is active"):
-            self.wait(lambda: d.iconic(self.wid) or d.map_state(self.wid) != "IsViewable", 5,
-                      "the game minimised")
+            if d.iconifies:
+                self.wait(lambda: d.iconic(self.wid) or d.map_state(self.wid) != "IsViewable", 5,
+                          "the game minimised")
             self.wait(lambda: d.outputs() == self.desktop, 5, "the desktop mode back")
-            self.assertEqual(d.screensaver_timeout(), SAVER, "the screen saver is not back on")
+            self.wait(lambda: d.screensaver_timeout() == SAVER, 5, "the screen saver back on")
             self.hold_without_keys("another application was active")
             self.assertNotIn("KeyPress", other_log(), "keys typed into the other application")
         calls = len(host.calls("SwitchFullscreenMarker"))
@@ -257,11 +258,19 @@ class Scenario(Checks, unittest.TestCase):
 # does not fail the test; a failure of any other step, or an error of the test itself (a
 # desktop that does not start, a harness fault), does. LF_MATRIX_STRICT=1 counts them too.
 KNOWN_FAULTS = {
-    # weston: every step. The game does not come back from the other application, and every
-    # later step fails with it.
-    "weston": (None, "window mode moves the window up-left by weston's 32 px shadow margin on every "
-                     "toggle (title bar off the screen); focus loss does not minimise the game, and "
-                     "activating it again neither brings it back to full screen nor tells gainedFocus"),
+    # weston 10's shell keeps a window's visible corner in place when its X window manager
+    # changes the frame's shadow margin, after putting back the place it had before full
+    # screen: every trip moves it up-left by the margin (32 px); any X client's window
+    # drifts so (xev does too). Its X window manager ignores a client's own position, so the
+    # host cannot put the window back while it is mapped.
+    "weston": ({"window mode 2", "window mode 2: picture", "window mode 3", "window mode 3: picture",
+                "full screen 1: picture"},
+               "window mode creeps up-left by weston's 32 px shadow margin on every trip to full "
+               "screen (weston moves every X window so and ignores the client's own position), and "
+               "from the second trip on has no title bar (the host takes the decorations hint off in "
+               "full screen; weston reads it back too late); once in two runs before, full screen 1 "
+               "showed the stage at 800x600 in the corner for 3 s and more (not seen in six runs "
+               "since, cause not found)"),
     "mutter_x11": ({"window mode 1: picture", "window mode 2: picture", "window mode 3: picture"},
                    "now and then mutter's compositor (software, on Xvfb) keeps showing a squeezed, "
                    "stale picture of the window after a switch to window mode, while the X server's "

@@ -180,4 +180,34 @@ TEST_F(WindowTest, AMinimisingInFlightIsNotTakenForTheWindowComingBack)
     EXPECT_EQ(windowSystem.ClientGeometry(window.get()), QRect(0, 0, 800, 600));
 }
 
+TEST_F(WindowTest, WestonCentresTheStageAndNeverMinimisingKeepsTheFocusStepsWhole)
+{
+    windowSystem.fullScreenWm = true;
+    windowSystem.neverMinimises = true;
+    screenSaver.active = true;
+    start();
+    // weston holds a full-screen window at its output's real size: the stage centred in it.
+    windowSystem.coversRealOutput = QRect(0, 0, 1920, 1080);
+    window->ToggleFullScreen();
+    window->ToggleFullScreen();
+    EXPECT_EQ(windowSystem.ClientGeometry(window.get()), QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(player->containerRect(), QRect(240, 0, 1440, 1080));
+    window->FocusLossSteps();
+    // The window stays mapped and Qt keeps believing it minimised; the desktop is back.
+    EXPECT_EQ(display.size(), QSize(1920, 1080));
+    EXPECT_TRUE(screenSaver.active);
+    window->setWindowState(window->windowState() | Qt::WindowActive);
+    EXPECT_EQ(display.size(), QSize(1920, 1080)) << "full screen entered while inactive";
+    // The player clicks the game: it hears so, and full screen returns once.
+    window->FocusGainSteps();
+    window->FocusGainSteps();
+    EXPECT_EQ(display.size(), QSize(800, 600));
+    EXPECT_FALSE(screenSaver.active);
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_EQ(player->answers("notifyGame"), QStringList({"lostFocus", "gainedFocus", "gainedFocus"}));
+    EXPECT_EQ(player->answers("SwitchFullscreenMarker"),
+              QStringList({"true", "false", "true", "true"}));
+    EXPECT_EQ(player->containerRect(), QRect(240, 0, 1440, 1080));
+}
+
 } // namespace

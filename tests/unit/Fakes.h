@@ -297,15 +297,16 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
         log.add("window.FrameChanged");
         if (!fullScreenWm)
             return;
+        const QRect covered = coversRealOutput.isEmpty() ? home : coversRealOutput;
         if (!decoratedNow(w) && !held) {
             held = true;
             restore = ClientGeometry(w);
-            place(w, home);
+            place(w, covered);
         } else if (decoratedNow(w) && held) {
             held = false;
             place(w, restore);
         } else if (held) {
-            place(w, home);
+            place(w, covered);
         }
     }
     QMargins FrameExtents(QWidget *w) override
@@ -317,12 +318,14 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
         return tellsFrame ? decorated : QMargins();
     }
     bool iconicBeforeQtKnows = false;
+    bool neverMinimises = false; // ignores a request to minimise (weston's X window manager)
     bool HeldByWindowManager(QWidget *w) override { return held && !decoratedNow(w); }
     // The window manager has done a minimising asked for (`slowToMinimise`: not yet;
     // `iconicBeforeQtKnows`: done, and Qt has not heard of it).
     bool Iconic(QWidget *w) override
     {
-        return iconicBeforeQtKnows || (w->isMinimized() && !slowToMinimise);
+        return iconicBeforeQtKnows
+               || (w->isMinimized() && !slowToMinimise && !neverMinimises);
     }
     QRect ClientGeometry(QWidget *w) override
     {
@@ -355,6 +358,9 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
     bool fullScreenWm = false;
     bool held = false;
     bool slowToMinimise = false;
+    // Where set, a full-screen window covers this rectangle, not its home output (weston:
+    // the output's real size, whatever mode Xwayland emulates for the game).
+    QRect coversRealOutput;
     QRect home, restore, workArea;
     qreal scale = 1.0;
 };
