@@ -40,8 +40,9 @@ TEST_P(ScreenSaverTest, OffInFullScreenOnInWindowModeOnLinksAndAtTheEnd)
     };
     for (const auto &[label, step, onWhenWasActive] : steps) {
         step();
-        if (GetParam() != AtStart::DesktopOnly) // the X server's own refusal is not faked
+        if (GetParam() != AtStart::DesktopOnly) { // the X server's own refusal is not faked
             EXPECT_EQ(screenSaver.active, wasActive && onWhenWasActive) << label;
+        }
         // The desktop's own screen saver is held off exactly while the X one is off.
         EXPECT_EQ(inhibit.held, wasActive && !onWhenWasActive) << label;
     }
