@@ -191,12 +191,14 @@ void X11WindowSystem::FitEmulatedMode(QWidget *window, X11WindowWatch *watch)
     // Xwayland, the window manager missed the emulated size (see XwaylandModes.h). It is
     // told the size, and the window is fitted into the full-screen state once more, as a
     // switch from window mode would. A window manager that still keeps the real size
-    // ignores the emulation (weston): it is not asked again.
+    // ignores the emulation: it is not asked again. weston's, which lists no more than the
+    // full-screen state (no monitors hint), is not asked at all: each trip through its
+    // full-screen state moves the window by its shadow margin.
     Display *d = watch->display();
     const Window w = watch->watched();
     Display *qt = QtDisplay();
     const std::optional<QRect> client = ewmh::ClientRect(d, w);
-    if (emulationIgnored_ || !qt || home_.isEmpty() || !client
+    if (emulationIgnored_ || !fullScreenMonitors_ || !qt || home_.isEmpty() || !client
         || client->topLeft() != home_.topLeft() || client->size() == home_.size())
         return;
     if (!xwayland_)
