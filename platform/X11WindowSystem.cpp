@@ -190,15 +190,15 @@ void X11WindowSystem::FitEmulatedMode(QWidget *window, X11WindowWatch *watch)
     // Full screen on the real output, larger than the mode this client was given: on
     // Xwayland, the window manager missed the emulated size (see XwaylandModes.h). It is
     // told the size, and the window is fitted into the full-screen state once more, as a
-    // switch from window mode would. A window manager that still keeps the real size
-    // ignores the emulation: it is not asked again. weston's, which lists no more than the
-    // full-screen state (no monitors hint), is not asked at all: each trip through its
-    // full-screen state moves the window by its shadow margin.
+    // switch from window mode would. A window manager that still keeps the real size after
+    // two tries ignores the emulation: it is not asked again. weston's, which lists no more
+    // than the full-screen state (no monitors hint), is not asked at all: each trip through
+    // its full-screen state moves the window by its shadow margin.
     Display *d = watch->display();
     const Window w = watch->watched();
     Display *qt = QtDisplay();
     const std::optional<QRect> client = ewmh::ClientRect(d, w);
-    if (emulationIgnored_ || !fullScreenMonitors_ || !qt || home_.isEmpty() || !client
+    if (failedFits_ >= 2 || !fullScreenMonitors_ || !qt || home_.isEmpty() || !client
         || client->topLeft() != home_.topLeft() || client->size() == home_.size())
         return;
     if (!xwayland_)
@@ -217,9 +217,12 @@ void X11WindowSystem::FitEmulatedMode(QWidget *window, X11WindowWatch *watch)
     ewmh::RequestState(d, w, true, FullScreenState);
     XFlush(d);
     watch->WaitUntil([&] { return CoversHomeOutput(window, watch); }, WindowManagerWaitMs);
+    // Twice in a row still the real size: the window manager ignores the emulation. Once
+    // may be a window manager slower than the wait (a loaded machine).
     const std::optional<QRect> fitted = ewmh::ClientRect(d, w);
-    emulationIgnored_ = fitted && ewmh::HasState(d, w, FullScreenState)
-                        && fitted->size() != home_.size();
+    const bool ignored = fitted && ewmh::HasState(d, w, FullScreenState)
+                         && fitted->size() != home_.size();
+    failedFits_ = ignored ? failedFits_ + 1 : 0;
 }
 
 bool X11WindowSystem::CoversHomeOutput(QWidget *, X11WindowWatch *watch)

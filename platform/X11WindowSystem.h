@@ -84,7 +84,7 @@ private:
     bool fullScreenWm_ = false;
     bool fullScreenMonitors_ = false;
     std::optional<bool> xwayland_;   // the server is Xwayland (asked once)
-    bool emulationIgnored_ = false;  // the window manager sizes to the real output anyway
+    int failedFits_ = 0;  // fits in a row after which the window manager kept the real size
 };
 
 } // namespace platform

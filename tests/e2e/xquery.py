@@ -194,9 +194,6 @@ class XQueries:
         found = re.findall(r"0x[0-9a-f]+", self.prop("_NET_ACTIVE_WINDOW"))
         return int(found[0], 16) if found else None
 
-    def docks(self):
-        return [w for w in self.stacking() if "DOCK" in self.window_type(w)]
-
     def frame_extents(self, wid):
         """(left, right, top, bottom) as the window manager announces them, or None."""
         values = parse_cardinals(self.prop("_NET_FRAME_EXTENTS", wid))
