@@ -131,11 +131,11 @@ void frmMain::LayoutFlashPlayer()
     // holds it at the output's real size while the mode change is only emulated for the
     // game): the stage at the largest scale that fits, centred; the rest is the window's
     // black, as on a screen that shows the 800x600 mode with bars.
-    const qreal fit = qMin(screenPixels.width(), screenPixels.height());
     if (HasTitleBar() || qFuzzyCompare(screenPixels.width(), screenPixels.height())) {
         flashPlayer_->setContainerRect(QRect(QPoint(0, 0), whole));
         return;
     }
+    const qreal fit = qMin(screenPixels.width(), screenPixels.height());
     const QSize stage(logical(GameSettings::GameWidth, fit), logical(GameSettings::GameHeight, fit));
     flashPlayer_->setContainerRect(QRect(QPoint((whole.width() - stage.width()) / 2,
                                                 (whole.height() - stage.height()) / 2),

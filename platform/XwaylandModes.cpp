@@ -1,34 +1,16 @@
 #include "platform/X11DisplayModes.h" // first: Qt's headers before Xlib's macros
 #include "platform/XwaylandModes.h"
 
+#include "platform/X11RandR.h"
+
 #include <X11/Xatom.h>
-#include <X11/extensions/Xrandr.h>
 
 #include <cstring>
 #include <memory>
 
 namespace platform::xwayland {
-namespace {
 
-struct FreeResources {
-    void operator()(XRRScreenResources *r) const { XRRFreeScreenResources(r); }
-};
-struct FreeCrtc {
-    void operator()(XRRCrtcInfo *c) const { XRRFreeCrtcInfo(c); }
-};
-struct FreeOutput {
-    void operator()(XRROutputInfo *o) const { XRRFreeOutputInfo(o); }
-};
-using Resources = std::unique_ptr<XRRScreenResources, FreeResources>;
-
-bool HasRandR12(Display *d)
-{
-    int event = 0, error = 0, major = 0, minor = 0;
-    return XRRQueryExtension(d, &event, &error) && XRRQueryVersion(d, &major, &minor)
-           && (major > 1 || minor >= 2);
-}
-
-} // namespace
+using namespace randr;
 
 bool IsXwayland(Display *d)
 {
@@ -37,13 +19,12 @@ bool IsXwayland(Display *d)
     int opcode = 0, event = 0, error = 0;
     if (XQueryExtension(d, "XWAYLAND", &opcode, &event, &error))
         return true;
-    if (!HasRandR12(d))
+    if (!HasRandR(d, 2))
         return false;
     X11ErrorTrap trap(d, X11ErrorTrap::Replies);
     const Resources res(XRRGetScreenResourcesCurrent(d, DefaultRootWindow(d)));
     for (int i = 0; res && i < res->noutput; ++i) {
-        std::unique_ptr<XRROutputInfo, FreeOutput> info(
-            XRRGetOutputInfo(d, res.get(), res->outputs[i]));
+        const OutputInfo info(XRRGetOutputInfo(d, res.get(), res->outputs[i]));
         if (info && std::strncmp(info->name, "XWAYLAND", 8) == 0)
             return true;
     }
@@ -75,12 +56,12 @@ QSize EmulatedSize(Display *d, Window w, const QPoint &origin)
 
 bool AnnounceModeAgain(Display *d, const QPoint &origin)
 {
-    if (!HasRandR12(d))
+    if (!HasRandR(d, 2))
         return false;
     X11ErrorTrap trap(d);
     const Resources res(XRRGetScreenResourcesCurrent(d, DefaultRootWindow(d)));
     for (int i = 0; res && i < res->ncrtc; ++i) {
-        std::unique_ptr<XRRCrtcInfo, FreeCrtc> crtc(XRRGetCrtcInfo(d, res.get(), res->crtcs[i]));
+        const CrtcInfo crtc(XRRGetCrtcInfo(d, res.get(), res->crtcs[i]));
         if (!crtc || crtc->mode == None || QPoint(crtc->x, crtc->y) != origin)
             continue;
         // The CRTC as this client sees it: its emulated mode, at the output's place.
