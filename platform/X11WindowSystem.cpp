@@ -103,10 +103,11 @@ void X11WindowSystem::FrameChanged(QWidget *window)
         RememberDecoratedFrame(window, FrameExtents(window, true));
 
     // Decorations go only where there is no full-screen state: in it, every window manager
-    // measured draws none, and keeping them spares the window a reframing (mutter unframes
-    // an undecorated window, and then Xwayland no longer tells it the size of a mode change
-    // it emulates for the game).
-    const bool decorations = decorated || !fullScreenWm_;
+    // measured draws none, and keeping the hint spares the window a reframing (mutter
+    // unframes an undecorated window, and then Xwayland no longer tells it the size of a mode
+    // change it emulates for the game) and a title bar missing on the way back (weston reads
+    // the hint again only after it has framed the window for window mode).
+    const bool decorations = decorated || fullScreenWm_;
     const QVariant applied = window->property(DecorationsProperty);
     const bool hadDecorations = !applied.isValid() || applied.toBool();
     watch->Mark();

@@ -153,6 +153,12 @@ TEST(X11WindowSystemInQt, DISABLED_OnQtsConnection)
                           "xprop -id " + QByteArray::number(qulonglong(w)) + ' ' + properties);
     };
 
+    auto decorationsHint = [&] { // the third field of the Motif hints, -1 if unset
+        const Atom motif = XInternAtom(d, "_MOTIF_WM_HINTS", False);
+        const auto hints = platform::ewmh::ReadLongs(d, w, "_MOTIF_WM_HINTS", motif, 5);
+        return hints ? (*hints)[2] : -1L;
+    };
+
     // --- Title bar off: the window covers its home output in the full-screen state ------
     const QRect screen(0, 0, 1920, 1080);
     ws.SetHomeOutput(&window, screen);
@@ -167,6 +173,9 @@ TEST(X11WindowSystemInQt, DISABLED_OnQtsConnection)
     const QByteArray states = xprop("_NET_WM_STATE _NET_WM_BYPASS_COMPOSITOR");
     EXPECT_TRUE(states.contains("_NET_WM_STATE_FULLSCREEN")) << states.constData();
     EXPECT_TRUE(states.contains("_NET_WM_BYPASS_COMPOSITOR(CARDINAL) = 1")) << states.constData();
+    // The decorations hint stays: the state draws no frame, and the frame comes back with
+    // the title bar without the window manager having to read the hint again.
+    EXPECT_EQ(decorationsHint(), 1);
     EXPECT_EQ(ws.DecoratedFrameExtents(&window), decorated); // what comes back with it
     ws.ResizeClient(&window, QSize(300, 200)); // the window manager holds it: nothing happens
     ws.MoveTo(&window, 40, 40);
@@ -187,6 +196,28 @@ TEST(X11WindowSystemInQt, DISABLED_OnQtsConnection)
     EXPECT_EQ(ws.OuterPosition(&window), QPoint(50, 40));
     EXPECT_TRUE(Pump([&] { return window.geometry().size() == QSize(800, 600); }, 2000))
         << "Qt does not learn the window's size";
+
+    // --- A window manager without the full-screen state: the frame itself goes ----------
+    const Atom supported = XInternAtom(d, "_NET_SUPPORTED", False);
+    const auto atoms = platform::ewmh::ReadAtoms(d, DefaultRootWindow(d), "_NET_SUPPORTED");
+    std::vector<long> withoutFullScreen;
+    for (const Atom atom : atoms)
+        if (atom != XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False))
+            withoutFullScreen.push_back(long(atom));
+    XChangeProperty(d, DefaultRootWindow(d), supported, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(withoutFullScreen.data()),
+                    int(withoutFullScreen.size()));
+    ws.SetWindowStyle(&window, style & 0xFF3FFFFFu);
+    ws.FrameChanged(&window);
+    EXPECT_FALSE(ws.HeldByWindowManager(&window));
+    EXPECT_EQ(decorationsHint(), 0);
+    EXPECT_TRUE(Pump([&] { return platform::ewmh::FrameExtentsProperty(d, w) == QMargins(); }, 2000))
+        << "the frame stays";
+    ws.SetWindowStyle(&window, style);
+    ws.FrameChanged(&window);
+    EXPECT_EQ(ws.FrameExtents(&window), decorated);
+    XChangeProperty(d, DefaultRootWindow(d), supported, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(atoms.data()), int(atoms.size()));
 
     // The window's own scale on this desktop, and the work area openbox gives.
     EXPECT_EQ(ws.ScaleAt(QPoint(10, 10)), 1.0);
