@@ -266,8 +266,8 @@ KNOWN_FAULTS = {
     # another window active now and then does not take, and the steps after it fail with it.
     "weston": (None, "window mode creeps up-left by weston's 32 px shadow margin on every trip to "
                      "full screen (weston moves every X window so and ignores the client's own "
-                     "position), and from the second trip on has no title bar (weston reads the "
-                     "decorations hint back too late); on a loaded machine the click that activates "
+                     "position), so from the second trip on the window is partly off the screen; "
+                     "on a loaded machine the click that activates "
                      "the other application now and then does not take"),
     "mutter_x11": ({"window mode 1: picture", "window mode 2: picture", "window mode 3: picture"},
                    "now and then mutter's compositor (software, on Xvfb) keeps showing a squeezed, "
