@@ -33,8 +33,8 @@ void SendToRoot(Display *d, Window w, const char *message, std::initializer_list
 
 } // namespace
 
-std::optional<std::vector<long>> ReadLongs(Display *d, Window w, const char *name, Atom type,
-                                            long count)
+std::optional<std::vector<long>> ReadLongsUpTo(Display *d, Window w, const char *name,
+                                                Atom type, long most)
 {
     const Atom atom = XInternAtom(d, name, True);
     if (atom == None)
@@ -44,17 +44,26 @@ std::optional<std::vector<long>> ReadLongs(Display *d, Window w, const char *nam
     unsigned long items = 0, after = 0;
     unsigned char *data = nullptr;
     X11ErrorTrap trap(d, X11ErrorTrap::Replies);
-    const int status = XGetWindowProperty(d, w, atom, 0, count, False, type, &actualType,
+    const int status = XGetWindowProperty(d, w, atom, 0, most, False, type, &actualType,
                                           &format, &items, &after, &data);
     std::optional<std::vector<long>> result;
     if (status == Success && !trap.Failed() && data && format == 32
-        && items >= (unsigned long)count) {
+        && (type == AnyPropertyType || actualType == type)) {
         const long *values = reinterpret_cast<const long *>(data); // Xlib widens format 32
-        result.emplace(values, values + count);
+        result.emplace(values, values + items);
     }
     if (data)
         XFree(data);
     return result;
+}
+
+std::optional<std::vector<long>> ReadLongs(Display *d, Window w, const char *name, Atom type,
+                                            long count)
+{
+    auto values = ReadLongsUpTo(d, w, name, type, count);
+    if (!values || values->size() < size_t(count))
+        return std::nullopt;
+    return values;
 }
 
 QList<Atom> ReadAtoms(Display *d, Window w, const char *name)

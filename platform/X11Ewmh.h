@@ -18,6 +18,10 @@ namespace platform::ewmh {
 // property is missing, shorter or of another type.
 std::optional<std::vector<long>> ReadLongs(Display *d, Window w, const char *name, Atom type,
                                             long count);
+// Up to `most` 32-bit items of a property of any length (none when it is missing or of
+// another type).
+std::optional<std::vector<long>> ReadLongsUpTo(Display *d, Window w, const char *name,
+                                                Atom type, long most);
 // The atoms of a list property such as _NET_SUPPORTED or _NET_WM_STATE.
 QList<Atom> ReadAtoms(Display *d, Window w, const char *name);
 

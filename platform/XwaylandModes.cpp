@@ -1,12 +1,12 @@
 #include "platform/X11DisplayModes.h" // first: Qt's headers before Xlib's macros
 #include "platform/XwaylandModes.h"
 
+#include "platform/X11Ewmh.h"
 #include "platform/X11RandR.h"
 
 #include <X11/Xatom.h>
 
 #include <cstring>
-#include <memory>
 
 namespace platform::xwayland {
 
@@ -33,24 +33,11 @@ bool IsXwayland(Display *d)
 
 QSize EmulatedSize(Display *d, Window w, const QPoint &origin)
 {
-    const Atom property = XInternAtom(d, "_XWAYLAND_RANDR_EMU_MONITOR_RECTS", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char *data = nullptr;
-    X11ErrorTrap trap(d, X11ErrorTrap::Replies);
-    if (XGetWindowProperty(d, w, property, 0, 64, False, XA_CARDINAL, &type, &format, &count,
-                           &after, &data)
-            != Success
-        || trap.Failed())
-        return {};
-    std::unique_ptr<unsigned char, int (*)(void *)> owned(data, XFree);
-    if (type != XA_CARDINAL || format != 32 || !data)
-        return {};
-    const long *rects = reinterpret_cast<const long *>(data); // Xlib's longs for format 32
-    for (unsigned long i = 0; i + 3 < count; i += 4)
-        if (QPoint(int(rects[i]), int(rects[i + 1])) == origin)
-            return QSize(int(rects[i + 2]), int(rects[i + 3]));
+    const auto rects =
+        ewmh::ReadLongsUpTo(d, w, "_XWAYLAND_RANDR_EMU_MONITOR_RECTS", XA_CARDINAL, 64);
+    for (size_t i = 0; rects && i + 3 < rects->size(); i += 4)
+        if (QPoint(int((*rects)[i]), int((*rects)[i + 1])) == origin)
+            return QSize(int((*rects)[i + 2]), int((*rects)[i + 3]));
     return {};
 }
 
