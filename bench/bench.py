@@ -100,7 +100,8 @@ def main():
     notes = []
     rt_single = {"host": [], "anchor": []}
     clocks = {"host": [], "anchor": []}
-    breakdown = {"local": [], "channel": []}
+    breakdown = {"local": [], "channel": [], "call": []}
+    ruffle_clocks = []
     marks, demos, playbacks = [], [], []
 
     started = time.monotonic()
@@ -140,14 +141,16 @@ def main():
                 rt_single["anchor"].append(median(got["echo"]["times"]))
                 clocks["host"].append(got["host"]["clock"])
                 clocks["anchor"].append(got["echo"]["clock"])
-                for mode in ("local", "channel"):
+                for mode in ("local", "channel", "call"):
                     got["ruffle_" + mode] = bench.echo_round_trips(mode)
                     breakdown[mode].append(step_median(got["ruffle_" + mode]["times"]))
+                ruffle_clocks.append(got["ruffle_channel"]["clock"])
                 if args.detail:
                     log("run %d round trip: host %.3f ms (single %.3f), echo %.3f ms (single %.3f); "
-                        "Ruffle alone %.3f ms, Ruffle with a bare channel %.3f ms" % (
+                        "Ruffle alone %.3f ms, Ruffle with a bare channel %.3f ms, waiting for answers %.3f ms" % (
                             run + 1, roundtrip.host[-1], rt_single["host"][-1], roundtrip.anchor[-1],
-                            rt_single["anchor"][-1], breakdown["local"][-1], breakdown["channel"][-1]))
+                            rt_single["anchor"][-1], breakdown["local"][-1], breakdown["channel"][-1],
+                            breakdown["call"][-1]))
             if 3 in only:
                 got = bench.native("bench_player_list", "--files", str(args.profiles), "--reps", str(args.reps))
                 record["player_list"] = got
@@ -192,12 +195,15 @@ def main():
                      ", ".join("%s %.3f" % (k, median([m[k] for m in marks if k in m])) for k in keys))
     if 2 in only and rt_single["host"]:
         notes.append("2: median of %d round trips per run, interpolated within the page clock's 0.1 ms steps; "
-                     "plain medians host %.2f ms, echo %.2f ms; one clock reading costs host %.3f ms, echo %.4f ms"
+                     "plain medians host %.2f ms, echo %.2f ms; one clock reading costs host %.3f ms, echo %.4f ms, "
+                     "Ruffle with a bare channel %.3f ms (the movie reads the clock through ExternalInterface, "
+                     "the echo's page calls performance.now() itself)"
                      % (args.round_trips, median(rt_single["host"]), median(rt_single["anchor"]), median(clocks["host"]),
-                        median(clocks["anchor"])))
+                        median(clocks["anchor"]), median(ruffle_clocks)))
         notes.append("2: the same movie in Ruffle without the host (median of runs): answered in the page %.3f ms; "
-                     "answered through a bare channel slot %.3f ms" % (median(breakdown["local"]),
-                                                                     median(breakdown["channel"])))
+                     "answered through a bare channel slot %.3f ms; through a bare slot that waits for each "
+                     "call's answer before the next command, as the host does, %.3f ms"
+                     % (median(breakdown["local"]), median(breakdown["channel"]), median(breakdown["call"])))
     if only & {3, 5}:
         notes.append("3, 5: %d repetitions per run, alternating with the anchor; files in %s (%s)"
                      % (args.reps, args.scratch, fs))

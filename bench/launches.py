@@ -270,7 +270,8 @@ class Bench:
             self.desktop_back()
 
     # 2: the bare echo; with a mode, the round-trip movie in Ruffle answered without a host
-    # ("local": by the page, "channel": through a bare channel slot).
+    # ("local": by the page, "channel": through a bare channel slot, "call": through a bare
+    # slot that waits for each call's answer before it takes the next command, as the host does).
     def echo_round_trips(self, mode=None):
         exe = os.path.join(self.bench_build, "echo", "bench_echo")
         home = tempfile.mkdtemp(prefix="echo-", dir=self.scratch)

@@ -6,15 +6,18 @@
 // With --ruffle, the page instead plays the round-trip movie (bench.swf) in Ruffle and
 // answers its commands without any host: in the page itself (--mode local) or through
 // the slot "command", which answers by running the call in the page (--mode channel).
-// The movie's own timings are printed the same way. These show what Ruffle, and Ruffle
-// with a bare channel, cost in a round trip.
+// With --mode call the slot answers as the host does: it waits for each call's answer
+// before it takes the next command (a command that arrives meanwhile waits its turn).
+// The movie's own timings are printed the same way. These show what Ruffle, Ruffle with
+// a bare channel, and Ruffle with a bare channel that waits for its calls cost in a round
+// trip.
 //
 // With --ruffle and --mode playback, the page plays the playback movie with the
 // configuration text CONFIG and prints each of the movie's commands as a line
 // "event COMMAND ARGS" until it is ended: the movie in a bare Qt WebEngine view, the
 // engine set up as the host sets it up (EngineSetup), nothing else of the host.
 //
-//   bench_echo [--ruffle RUFFLE_DIR MOVIE --mode local|channel] [ROUNDS [WARMUP]]
+//   bench_echo [--ruffle RUFFLE_DIR MOVIE --mode local|channel|call] [ROUNDS [WARMUP]]
 //   bench_echo --ruffle RUFFLE_DIR MOVIE --mode playback --config CONFIG
 #include "shell/player/EngineSetup.h"
 
@@ -22,6 +25,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QMap>
+#include <QQueue>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QWebChannel>
@@ -83,13 +87,21 @@ private:
 class Echo : public QObject {
     Q_OBJECT
 public:
-    explicit Echo(QWebEnginePage *page) : page_(page) {}
+    Echo(QWebEnginePage *page, bool waitForAnswers) : page_(page), waitForAnswers_(waitForAnswers)
+    {
+    }
 
 public slots:
     void ping(int n) { page_->runJavaScript(QStringLiteral("pong(%1)").arg(n)); }
     void command(const QString &, const QString &answer)
     {
-        page_->runJavaScript(QStringLiteral("answer('ConfigDataReadComplete', '%1')").arg(answer));
+        if (!waitForAnswers_) {
+            page_->runJavaScript(QStringLiteral("answer('ConfigDataReadComplete', '%1')").arg(answer));
+            return;
+        }
+        waiting_.enqueue(answer);
+        if (waiting_.size() == 1)
+            call();
     }
     void event(const QString &command, const QString &args)
     {
@@ -113,7 +125,21 @@ public slots:
     }
 
 private:
+    // Runs the first waiting answer; the next one goes only once the page has answered.
+    void call()
+    {
+        page_->runJavaScript(
+            QStringLiteral("answer('ConfigDataReadComplete', '%1')").arg(waiting_.head()),
+            [this](const QVariant &) {
+                waiting_.dequeue();
+                if (!waiting_.isEmpty())
+                    call();
+            });
+    }
+
     QWebEnginePage *page_;
+    bool waitForAnswers_;
+    QQueue<QString> waiting_;
 
 };
 
@@ -165,7 +191,7 @@ int main(int argc, char **argv)
     auto *page = new QWebEnginePage(profile, &view);
     view.setPage(page);
     QWebChannel channel;
-    Echo echo(page);
+    Echo echo(page, mode == u"call");
     channel.registerObject(QStringLiteral("echo"), &echo);
     page->setWebChannel(&channel);
     view.resize(800, 600);

@@ -207,6 +207,22 @@ TEST_F(FileHandlerTest, ReadGivesEverythingWithEveryLineBreak)
     EXPECT_EQ(ReadWholeFile(path("odd.xml")), QString::fromUtf8(" \"q\"\r\n\r\n\0end", 12));
 }
 
+TEST_F(FileHandlerTest, ReadTakesTheWholeFileWhateverTheSizeItReports)
+{
+    // Larger than one read's chunk, read by the size the file reports.
+    QByteArray big;
+    for (int i = 0; big.size() < 200000; ++i)
+        big += QByteArray::number(i) + "\r\n";
+    writeBytes("big.xml", big);
+    EXPECT_EQ(ReadWholeFile(path("big.xml")), QString::fromLatin1(big));
+    // A regular file that reports size 0 but has content is read on to its end.
+    QFile proc(QStringLiteral("/proc/self/cmdline"));
+    ASSERT_TRUE(proc.open(QIODevice::ReadOnly));
+    const QByteArray expected = proc.readAll();
+    ASSERT_GT(expected.size(), 1);
+    EXPECT_EQ(ReadWholeFile(proc.fileName()), DecodeFileText(expected));
+}
+
 TEST_F(FileHandlerTest, ReadOfAnythingButARegularFileIsEmpty)
 {
     writeBytes("empty.xml", "");
