@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUrl>
 #include <cstdint>
+#include <functional>
 
 class QWidget;
 
@@ -158,6 +159,13 @@ public:
     // Screen pixels per logical pixel of the toolkit for a window on the screen that holds
     // the point: the desktop's scale there.
     virtual qreal ScaleAt(const QPoint &point) { (void)point; return 1.0; }
+    // Calls `changed`, from the event loop, whenever the window system reports a new size
+    // of the window's client area: also one that the toolkit does not report as a resize,
+    // and one that the window manager applies after the host has read the size.
+    virtual void FollowClientSize(QWidget *window, std::function<void()> changed)
+    {
+        (void)window, (void)changed;
+    }
 };
 
 // Typing keys as if the user had typed them; also resets the system's idle time.

@@ -1,5 +1,6 @@
 #include "platform/X11WindowSystem.h"
 #include "platform/X11Connection.h"
+#include "platform/X11SizeFollower.h"
 
 #include <QScreen>
 #include <QVariant>
@@ -9,7 +10,6 @@
 #include "platform/QtScreenPixels.h"
 #include "platform/X11Ewmh.h"
 #include "platform/X11WindowWatch.h"
-#include "platform/XwaylandModes.h"
 
 #include <X11/Xutil.h>
 
@@ -23,11 +23,7 @@ using pixels::ToLogical;
 constexpr char StyleProperty[] = "lanternfallWindowStyle";
 constexpr char DecoratedFrameProperty[] = "lanternfallDecoratedFrame";
 constexpr char DecorationsProperty[] = "lanternfallDecorations"; // as last applied
-constexpr char FullScreenState[] = "_NET_WM_STATE_FULLSCREEN";
 
-// How long the window manager gets to answer a change: the ones measured answer within
-// 100 ms; the bound only keeps one that ignores a request from stalling the host.
-constexpr int WindowManagerWaitMs = 500;
 // A new window is mapped after the window manager has framed it; the first map of a
 // session can take longer.
 constexpr int MapWaitMs = 1500;
@@ -47,6 +43,12 @@ void RememberDecoratedFrame(QWidget *window, const QMargins &frame)
 
 X11WindowSystem::X11WindowSystem() = default;
 X11WindowSystem::~X11WindowSystem() = default;
+
+void X11WindowSystem::FollowClientSize(QWidget *window, std::function<void()> changed)
+{
+    if (QtDisplay())
+        sizeFollower_ = std::make_unique<X11SizeFollower>(window, std::move(changed));
+}
 
 uint32_t X11WindowSystem::GetWindowStyle(QWidget *window)
 {
@@ -167,80 +169,6 @@ void X11WindowSystem::FrameChanged(QWidget *window)
     if (frameChanges)
         watch->WaitUntil([&] { return watch->Changed("_NET_FRAME_EXTENTS"); },
                          WindowManagerWaitMs);
-}
-
-void X11WindowSystem::CoverHomeOutput(QWidget *window, X11WindowWatch *watch)
-{
-    Display *d = watch->display();
-    const Window w = watch->watched();
-    const int monitor = home_.isEmpty() || !fullScreenMonitors_ ? -1 : ewmh::MonitorIndex(d, home_);
-    if (monitor >= 0)
-        ewmh::RequestFullScreenMonitor(d, w, monitor);
-    if (!(window->windowState() & Qt::WindowFullScreen))
-        window->setWindowState(window->windowState() | Qt::WindowFullScreen);
-    else if (!ewmh::HasState(d, w, FullScreenState))
-        ewmh::RequestState(d, w, true, FullScreenState);
-    XSync(QtDisplay(), False);
-    XFlush(d);
-    if (watch->WaitUntil([&] { return CoversHomeOutput(window, watch); }, WindowManagerWaitMs))
-        FitEmulatedMode(window, watch);
-}
-
-void X11WindowSystem::FitEmulatedMode(QWidget *window, X11WindowWatch *watch)
-{
-    // Full screen on the real output, larger than the mode this client was given: on
-    // Xwayland, the window manager missed the emulated size (see XwaylandModes.h). It is
-    // told the size, and the window is fitted into the full-screen state once more, as a
-    // switch from window mode would. A window manager that still keeps the real size after
-    // two tries ignores the emulation: it is not asked again. weston's, which lists no more
-    // than the full-screen state (no monitors hint), is not asked at all: each trip through
-    // its full-screen state moves the window by its shadow margin.
-    Display *d = watch->display();
-    const Window w = watch->watched();
-    Display *qt = QtDisplay();
-    const std::optional<QRect> client = ewmh::ClientRect(d, w);
-    if (failedFits_ >= 2 || !fullScreenMonitors_ || !qt || home_.isEmpty() || !client
-        || client->topLeft() != home_.topLeft() || client->size() == home_.size())
-        return;
-    if (!xwayland_)
-        xwayland_ = xwayland::IsXwayland(d);
-    if (!*xwayland_)
-        return;
-    if (xwayland::EmulatedSize(d, w, home_.topLeft()) != home_.size()) {
-        xwayland::AnnounceModeAgain(qt, home_.topLeft());
-        XSync(qt, False);
-        if (xwayland::EmulatedSize(d, w, home_.topLeft()) != home_.size())
-            return;
-    }
-    ewmh::RequestState(d, w, false, FullScreenState);
-    XFlush(d);
-    watch->WaitUntil([&] { return !ewmh::HasState(d, w, FullScreenState); }, WindowManagerWaitMs);
-    ewmh::RequestState(d, w, true, FullScreenState);
-    XFlush(d);
-    watch->WaitUntil([&] { return CoversHomeOutput(window, watch); }, WindowManagerWaitMs);
-    // Twice in a row still the real size: the window manager ignores the emulation. Once
-    // may be a window manager slower than the wait (a loaded machine).
-    const std::optional<QRect> fitted = ewmh::ClientRect(d, w);
-    const bool ignored = fitted && ewmh::HasState(d, w, FullScreenState)
-                         && fitted->size() != home_.size();
-    failedFits_ = ignored ? failedFits_ + 1 : 0;
-}
-
-bool X11WindowSystem::CoversHomeOutput(QWidget *, X11WindowWatch *watch)
-{
-    Display *d = watch->display();
-    const Window w = watch->watched();
-    if (!ewmh::HasState(d, w, FullScreenState))
-        return false;
-    const std::optional<QRect> client = ewmh::ClientRect(d, w);
-    if (!client)
-        return false;
-    if (home_.isEmpty())
-        return true;
-    // Exactly the output; or, under Xwayland's emulation of a mode change, the output as
-    // the window manager sees it, which is larger than the mode this client was given.
-    return client->topLeft() == home_.topLeft() && client->width() >= home_.width()
-           && client->height() >= home_.height();
 }
 
 bool X11WindowSystem::WaitUntilMapped(QWidget *window, X11WindowWatch *watch)

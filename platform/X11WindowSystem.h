@@ -10,6 +10,7 @@
 
 namespace platform {
 
+class X11SizeFollower;
 class X11WindowWatch;
 
 // The style word lives with the window (a property of the widget), so that it starts as
@@ -60,12 +61,19 @@ public:
     void MoveTo(QWidget *window, int x, int y) override;
     QRect WorkArea() override;
     qreal ScaleAt(const QPoint &point) override;
+    // Follows the ConfigureNotify events of the window on Qt's own connection.
+    void FollowClientSize(QWidget *window, std::function<void()> changed) override;
 
     // The outer top-left corner as the X server has it now; Qt's belief when the window is
     // not mapped.
     QPoint OuterPosition(QWidget *window);
 
 private:
+    static constexpr char FullScreenState[] = "_NET_WM_STATE_FULLSCREEN";
+    // How long the window manager gets to answer a change: the ones measured answer within
+    // 100 ms; the bound only keeps one that ignores a request from stalling the host.
+    static constexpr int WindowManagerWaitMs = 500;
+
     // FrameExtents; with `beforeStyleChange`, for a style word already changed and the
     // window not yet (the frame it still has).
     QMargins FrameExtents(QWidget *window, bool beforeStyleChange);
@@ -75,9 +83,12 @@ private:
     bool CoversHomeOutput(QWidget *window, X11WindowWatch *watch);
     // Under Xwayland, makes a full-screen window the size of the mode emulated for it.
     void FitEmulatedMode(QWidget *window, X11WindowWatch *watch);
+    // The X server is Xwayland (asked once).
+    bool OnXwayland(X11WindowWatch *watch);
     bool WaitUntilMapped(QWidget *window, X11WindowWatch *watch);
 
     std::unique_ptr<X11WindowWatch> watch_;
+    std::unique_ptr<X11SizeFollower> sizeFollower_;
     QRect home_;
     // What the window manager supports, read at each frame change: it has a full-screen
     // state; it shows a full-screen window on a chosen monitor.

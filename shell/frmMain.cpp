@@ -42,6 +42,13 @@ frmMain::frmMain(const PlayerFactory &createPlayer, Context context, QWidget *pa
     connect(flashPlayer_, &MoviePlayer::failure, this, &frmMain::Report);
     connect(flashPlayer_, &MoviePlayer::startFailed, this, &frmMain::StartFailed);
     connect(flashPlayer_, &MoviePlayer::externalLinkRequested, this, &frmMain::OpenExternalLink);
+
+    // The stage is laid out again whenever the window's real size changes, also where the
+    // toolkit reports no resize or the window manager applied the size after a layout.
+    if (services_.windowSystem)
+        services_.windowSystem->FollowClientSize(this, [this] {
+            RunGuarded([this] { LayoutFlashPlayer(); });
+        });
 }
 
 frmMain::~frmMain() = default;

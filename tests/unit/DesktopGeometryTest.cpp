@@ -155,6 +155,26 @@ TEST_F(WindowTest, TheGameGoesToThePrimaryOutputAndFollowsTheWindow)
               QStringList({"true", "false", "true", "false"}));
 }
 
+TEST_F(WindowTest, AFullScreenSizeAppliedAfterTheLayoutLaysTheStageOutAgain)
+{
+    // The window manager sets the full-screen state at once and sizes the window later,
+    // after the host has laid the stage out for the window-mode size it still read; the
+    // toolkit reports no resize for it.
+    windowSystem.fullScreenWm = true;
+    windowSystem.scale = 2.0;
+    windowSystem.workArea = QRect(0, 0, 1920, 1050);
+    start();
+    window->ToggleFullScreen();
+    ASSERT_EQ(windowSystem.ClientGeometry(window.get()).size(), QSize(1360, 1020));
+    windowSystem.fitsLate = true;
+    window->ToggleFullScreen();
+    ASSERT_EQ(player->containerRect(), QRect(0, 0, 680, 510)); // laid out for window mode
+    windowSystem.fitLate();
+    EXPECT_EQ(windowSystem.ClientGeometry(window.get()), QRect(0, 0, 800, 600));
+    EXPECT_EQ(player->containerRect(), QRect(0, 0, 400, 300));
+    EXPECT_EQ(player->answers("SwitchFullscreenMarker"), QStringList({"true", "false", "true"}));
+}
+
 TEST_F(WindowTest, AMinimisingInFlightIsNotTakenForTheWindowComingBack)
 {
     windowSystem.fullScreenWm = true;
