@@ -243,35 +243,22 @@ bool readRegularFile(const QByteArray &native, QByteArray &content)
         return false;
     struct stat st {};
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    // Read straight into the result, asking for one byte more than the file's size: when
-    // a read comes back short with all the bytes the file holds, the end is reached, and a
-    // file read whole in one go needs no second read to find it (a command's answer waits
-    // for this read). Otherwise (a file that grew or shrank meanwhile, an interrupted read)
-    // reading goes on until a read returns nothing.
     QByteArray data;
-    qsizetype used = 0;
-    const qsizetype size = ok ? qsizetype(st.st_size) : 0;
-    qsizetype ask = size + 1;
+    if (ok)
+        data.reserve(qsizetype(st.st_size));
+    char buffer[65536];
     while (ok) {
-        if (data.size() < used + ask)
-            data.resize(used + ask);
-        const ssize_t n = read(fd, data.data() + used, size_t(ask));
-        if (n > 0) {
-            used += n;
-            if (n < ask && used >= size)
-                break;
-            ask = 65536;
-        } else if (n == 0) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            data.append(buffer, n);
+        else if (n == 0)
             break;
-        } else if (errno != EINTR) {
+        else if (errno != EINTR)
             ok = false;
-        }
     }
     close(fd);
-    if (ok) {
-        data.truncate(used);
-        content = std::move(data);
-    }
+    if (ok)
+        content = data;
     return ok;
 }
 
