@@ -23,28 +23,34 @@ QScreen *ScreenAt(const QPoint &point)
     return QGuiApplication::primaryScreen();
 }
 
-QRect ToLogical(const QRect &device)
+namespace {
+
+// The rectangle scaled about its screen's corner (kept in device pixels by Qt). Logical
+// sizes round up, so that they cover every device pixel; device sizes to the nearest.
+QRect Converted(const QRect &rect, bool toDevice)
 {
-    const QScreen *screen = ScreenAt(device.topLeft());
+    const QScreen *screen = ScreenAt(rect.topLeft());
     if (!screen)
-        return device;
+        return rect;
     const qreal ratio = screen->devicePixelRatio();
     const QPoint origin = screen->geometry().topLeft();
-    const QPointF topLeft = QPointF(origin) + QPointF(device.topLeft() - origin) / ratio;
-    return QRect(topLeft.toPoint(),
-                 QSize(qCeil(device.width() / ratio), qCeil(device.height() / ratio)));
+    const QPointF offset(rect.topLeft() - origin);
+    const QPointF topLeft = QPointF(origin) + (toDevice ? offset * ratio : offset / ratio);
+    const QSize size = toDevice ? QSize(qRound(rect.width() * ratio), qRound(rect.height() * ratio))
+                                : QSize(qCeil(rect.width() / ratio), qCeil(rect.height() / ratio));
+    return QRect(topLeft.toPoint(), size);
+}
+
+} // namespace
+
+QRect ToLogical(const QRect &device)
+{
+    return Converted(device, false);
 }
 
 QRect ToDevice(const QRect &logical)
 {
-    const QScreen *screen = ScreenAt(logical.topLeft());
-    if (!screen)
-        return logical;
-    const qreal ratio = screen->devicePixelRatio();
-    const QPoint origin = screen->geometry().topLeft();
-    const QPointF topLeft = QPointF(origin) + QPointF(logical.topLeft() - origin) * ratio;
-    return QRect(topLeft.toPoint(),
-                 QSize(qRound(logical.width() * ratio), qRound(logical.height() * ratio)));
+    return Converted(logical, true);
 }
 
 } // namespace platform::pixels
