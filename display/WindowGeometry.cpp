@@ -18,7 +18,7 @@ bool frmMain::HasTitleBar() const
     return titleBar_;
 }
 
-QSizeF frmMain::ScreenPixelsPerStagePixel()
+QSizeF frmMain::ScreenPixelsPerStagePixel(std::optional<QRect> client)
 {
     using namespace GameSettings;
     platform::WindowSystem *ws = services_.windowSystem;
@@ -31,9 +31,10 @@ QSizeF frmMain::ScreenPixelsPerStagePixel()
     // the stage's mode, or under a mode change that Xwayland only emulates for this client,
     // the whole real output (the player then fills it, keeping the stage's proportions).
     if (ws->HeldByWindowManager(this)) {
-        const QRect client = ws->ClientGeometry(this);
-        if (!client.isEmpty())
-            return QSizeF(double(client.width()) / GameWidth, double(client.height()) / GameHeight);
+        if (!client)
+            client = ws->ClientGeometry(this);
+        if (!client->isEmpty())
+            return QSizeF(double(client->width()) / GameWidth, double(client->height()) / GameHeight);
     }
     return QSizeF(1, 1);
 }

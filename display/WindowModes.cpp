@@ -117,9 +117,10 @@ void frmMain::LayoutFlashPlayer()
     // The player always covers the stage at the client area's top-left corner. The stage's
     // pixels are handed over in the toolkit's logical pixels: screen pixels per stage pixel
     // (the mode's scale), divided by the desktop's screen pixels per logical pixel.
-    const QSizeF screenPixels = ScreenPixelsPerStagePixel();
+    // One reading of the window's geometry for both the scale and the screen it is on.
     const QRect client = services_.windowSystem ? services_.windowSystem->ClientGeometry(this)
                                                 : geometry();
+    const QSizeF screenPixels = ScreenPixelsPerStagePixel(client);
     const qreal ratio =
         services_.windowSystem ? services_.windowSystem->ScaleAt(client.center()) : 1.0;
     auto logical = [ratio](int stagePixels, qreal perStagePixel) {

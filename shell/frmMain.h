@@ -131,8 +131,9 @@ private:
     // host assumes (FrameExtraWidth, FrameExtraHeight) while the window has a title bar.
     QMargins WindowModeFrame();
     QRect OuterGeometry();
-    // Screen pixels per stage pixel on each axis, in the mode the title bar says.
-    QSizeF ScreenPixelsPerStagePixel();
+    // Screen pixels per stage pixel on each axis, in the mode the title bar says; from the
+    // client geometry already read, where the caller has it.
+    QSizeF ScreenPixelsPerStagePixel(std::optional<QRect> client = std::nullopt);
 
     // Where the game is shown (display/GameOutput.cpp).
     void SelectGameOutput(const QRect &window);
