@@ -83,13 +83,53 @@ void frmMain::KeepInsideWorkArea()
     // under a panel, its title bar always within reach. A window manager that does not tell
     // its frame places the window itself: a move that cannot allow for the frame would put
     // the title bar off the screen.
+    heldPlace_.reset();
     platform::WindowSystem *ws = services_.windowSystem;
-    if (!ws || ws->FrameExtents(this).isNull())
+    if (!ws)
         return;
     QRect outer = OuterGeometry();
     if (windowPlace_)
         outer.moveTopLeft(*windowPlace_);
     const QPoint to = StageGeometry::Inside(outer, WindowModeArea());
-    if (to != OuterGeometry().topLeft())
+    const bool frameKnown = !ws->FrameExtents(this).isNull();
+    if (frameKnown && to != OuterGeometry().topLeft())
         ws->MoveTo(this, to.x(), to.y());
+    // The window manager may not be done with the switch when it has answered it: kwin sets
+    // the frame only later, or re-places the window after it has followed the screen's
+    // new size (and meanwhile may not take the move above). For a moment the place is
+    // held (see HoldWindowPlace).
+    heldPlace_ = to;
+    placeHeld_.start();
+    placeCorrections_ = 0;
+}
+
+void frmMain::HoldWindowPlace()
+{
+    // The window manager changed the window or its frame. Shortly after a switch to window
+    // mode that is the window manager finishing the switch its own way, not the player: the
+    // window goes back to the place and size that window mode gave it. Twice at most, and
+    // the move is only asked for, so that a window manager that ignores it (weston) or
+    // insists has the last word without holding the host up.
+    if (!heldPlace_)
+        return;
+    platform::WindowSystem *ws = services_.windowSystem;
+    if (!ws || fullScreen || !HasTitleBar() || ws->Iconic(this)
+        || placeHeld_.hasExpired(PlaceHeldMs) || placeCorrections_ >= PlaceCorrections) {
+        heldPlace_.reset();
+        return;
+    }
+    if (ws->FrameExtents(this).isNull())
+        return; // the frame is not set yet: a later change tells
+    const QPoint to = *heldPlace_;
+    bool corrected = false;
+    if (askedClient_.isValid() && ws->ClientGeometry(this).size() != askedClient_) {
+        ws->ResizeClient(this, askedClient_);
+        corrected = true;
+    }
+    if (OuterGeometry().topLeft() != to) {
+        ws->AskToMove(this, to.x(), to.y());
+        corrected = true;
+    }
+    if (corrected)
+        ++placeCorrections_;
 }

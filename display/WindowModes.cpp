@@ -21,6 +21,7 @@ void frmMain::GoFullScreen()
     using namespace GameSettings;
     if (PortraitDisplay)
         return;
+    heldPlace_.reset();
     LeaveWindowMode();
     modChangeRes::SetGameDisplayMode();
     CoverGameOutput();

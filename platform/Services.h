@@ -153,6 +153,8 @@ public:
     // Places the window's outer top-left corner (its frame included) at x, y, as the X
     // server sees it.
     virtual void MoveTo(QWidget *window, int x, int y) = 0;
+    // The same request, without waiting for the window manager's answer.
+    virtual void AskToMove(QWidget *window, int x, int y) { MoveTo(window, x, y); }
     // The part of the desktop that panels leave free (_NET_WORKAREA); empty when the
     // window manager does not tell.
     virtual QRect WorkArea() { return {}; }
@@ -163,6 +165,13 @@ public:
     // of the window's client area: also one that the toolkit does not report as a resize,
     // and one that the window manager applies after the host has read the size.
     virtual void FollowClientSize(QWidget *window, std::function<void()> changed)
+    {
+        (void)window, (void)changed;
+    }
+    // Calls `changed`, from the event loop, whenever the window manager moves the window,
+    // resizes it or sets its frame anew: also a change it makes of its own accord, after it
+    // has answered what the host asked for.
+    virtual void FollowFrame(QWidget *window, std::function<void()> changed)
     {
         (void)window, (void)changed;
     }

@@ -44,10 +44,27 @@ void RememberDecoratedFrame(QWidget *window, const QMargins &frame)
 X11WindowSystem::X11WindowSystem() = default;
 X11WindowSystem::~X11WindowSystem() = default;
 
+X11SizeFollower *X11WindowSystem::Follower(QWidget *window)
+{
+    Display *d = QtDisplay();
+    if (!d)
+        return nullptr;
+    if (!sizeFollower_)
+        sizeFollower_ = std::make_unique<X11SizeFollower>(
+            window, uint32_t(XInternAtom(d, "_NET_FRAME_EXTENTS", False)));
+    return sizeFollower_.get();
+}
+
 void X11WindowSystem::FollowClientSize(QWidget *window, std::function<void()> changed)
 {
-    if (QtDisplay())
-        sizeFollower_ = std::make_unique<X11SizeFollower>(window, std::move(changed));
+    if (X11SizeFollower *follower = Follower(window))
+        follower->OnSizeChanged(std::move(changed));
+}
+
+void X11WindowSystem::FollowFrame(QWidget *window, std::function<void()> changed)
+{
+    if (X11SizeFollower *follower = Follower(window))
+        follower->OnFrameChanged(std::move(changed));
 }
 
 uint32_t X11WindowSystem::GetWindowStyle(QWidget *window)
@@ -301,18 +318,30 @@ void X11WindowSystem::MoveTo(QWidget *window, int x, int y)
         window->move(ToLogical(QRect(x, y, 1, 1)).topLeft());
         return;
     }
+    const QPoint wanted(x, y);
+    RequestMove(window, watch, wanted);
+    watch->WaitUntil([&] { return OuterPosition(window) == wanted; }, WindowManagerWaitMs);
+}
+
+void X11WindowSystem::AskToMove(QWidget *window, int x, int y)
+{
+    X11WindowWatch *watch = Watch(window);
+    if (watch && !HeldByWindowManager(window) && ewmh::Viewable(watch->display(), watch->watched()))
+        RequestMove(window, watch, QPoint(x, y));
+}
+
+void X11WindowSystem::RequestMove(QWidget *window, X11WindowWatch *watch, const QPoint &outer)
+{
     // The window manager reads the position through the window's gravity (static, as Qt
     // sets it: the client's own corner; north-west: the frame's corner).
-    const QPoint wanted(x, y);
+    Display *d = watch->display();
+    const Window w = watch->watched();
     const QMargins frame = FrameExtents(window);
     const QPoint client = ewmh::WinGravity(d, w) == StaticGravity
-                              ? wanted + QPoint(frame.left(), frame.top())
-                              : wanted;
-    {
-        X11ErrorTrap trap(d);
-        XMoveWindow(d, w, client.x(), client.y());
-    }
-    watch->WaitUntil([&] { return OuterPosition(window) == wanted; }, WindowManagerWaitMs);
+                              ? outer + QPoint(frame.left(), frame.top())
+                              : outer;
+    X11ErrorTrap trap(d);
+    XMoveWindow(d, w, client.x(), client.y());
 }
 
 QRect X11WindowSystem::WorkArea()

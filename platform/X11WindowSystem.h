@@ -59,10 +59,12 @@ public:
     // A window the window manager holds in its full-screen state is not moved: the call
     // only makes sure that it covers its home output (after the window's first map, say).
     void MoveTo(QWidget *window, int x, int y) override;
+    void AskToMove(QWidget *window, int x, int y) override;
     QRect WorkArea() override;
     qreal ScaleAt(const QPoint &point) override;
     // Follows the ConfigureNotify events of the window on Qt's own connection.
     void FollowClientSize(QWidget *window, std::function<void()> changed) override;
+    void FollowFrame(QWidget *window, std::function<void()> changed) override;
 
     // The outer top-left corner as the X server has it now; Qt's belief when the window is
     // not mapped.
@@ -86,6 +88,11 @@ private:
     // The X server is Xwayland (asked once).
     bool OnXwayland(X11WindowWatch *watch);
     bool WaitUntilMapped(QWidget *window, X11WindowWatch *watch);
+    // Asks the window manager to put the window's outer corner there (a mapped window).
+    void RequestMove(QWidget *window, X11WindowWatch *watch, const QPoint &outer);
+    // The follower of the window's ConfigureNotify and frame, made at its first use; null
+    // without an X server.
+    X11SizeFollower *Follower(QWidget *window);
 
     std::unique_ptr<X11WindowWatch> watch_;
     std::unique_ptr<X11SizeFollower> sizeFollower_;

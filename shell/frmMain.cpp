@@ -44,11 +44,16 @@ frmMain::frmMain(const PlayerFactory &createPlayer, Context context, QWidget *pa
     connect(flashPlayer_, &MoviePlayer::externalLinkRequested, this, &frmMain::OpenExternalLink);
 
     // The stage is laid out again whenever the window's real size changes, also where the
-    // toolkit reports no resize or the window manager applied the size after a layout.
-    if (services_.windowSystem)
+    // toolkit reports no resize or the window manager applied the size after a layout; and
+    // a window manager's late changes just after a switch to window mode are undone.
+    if (services_.windowSystem) {
         services_.windowSystem->FollowClientSize(this, [this] {
             RunGuarded([this] { LayoutFlashPlayer(); });
         });
+        services_.windowSystem->FollowFrame(this, [this] {
+            RunGuarded([this] { HoldWindowPlace(); });
+        });
+    }
 }
 
 frmMain::~frmMain() = default;

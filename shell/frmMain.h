@@ -5,6 +5,7 @@
 #include "bridge/core/HostError.h"
 #include "platform/Services.h"
 
+#include <QElapsedTimer>
 #include <QMargins>
 #include <QRect>
 #include <QSizeF>
@@ -141,6 +142,9 @@ private:
     void CoverGameOutput();
     void FitStageToWorkArea();
     void KeepInsideWorkArea();
+    // Puts the window back where window mode put it, when the window manager moved it
+    // within moments of the switch.
+    void HoldWindowPlace();
     // The work area on the game output now; the one window mode uses (read before the
     // last switch to full screen).
     QRect DesktopWorkArea();
@@ -192,5 +196,12 @@ private:
     QRect workArea_;
     QSizeF windowScale_{1.0, 1.0};
     std::optional<QPoint> windowPlace_;
+    // The place window mode gave the window, held for a moment against the window
+    // manager's late changes; since when; how often the window was put back.
+    static constexpr int PlaceHeldMs = 2000;
+    static constexpr int PlaceCorrections = 2;
+    std::optional<QPoint> heldPlace_;
+    QElapsedTimer placeHeld_;
+    int placeCorrections_ = 0;
     EndWatcher endWatcher_{this};
 };

@@ -175,6 +175,43 @@ TEST_F(WindowTest, AFullScreenSizeAppliedAfterTheLayoutLaysTheStageOutAgain)
     EXPECT_EQ(player->answers("SwitchFullscreenMarker"), QStringList({"true", "false", "true"}));
 }
 
+TEST_F(WindowTest, AWindowManagersLateChangesAfterWindowModeAreUndoneForAMoment)
+{
+    // kwin answers the switch to window mode, then re-places the window (after it has
+    // followed the screen's new size) or sets the frame only later.
+    windowSystem.fullScreenWm = true;
+    windowSystem.workArea = QRect(0, 0, 1920, 1050);
+    start();
+    window->ToggleFullScreen();
+    windowSystem.MoveTo(window.get(), 200, 300); // the player's place
+    window->ToggleFullScreen();
+    window->ToggleFullScreen();
+    const QRect placed = windowSystem.ClientGeometry(window.get());
+    ASSERT_EQ(placed, QRect(204, 326, 800, 600));
+    windowSystem.moveOnItsOwn(window.get(), QRect(204, 26, 800, 1024));
+    EXPECT_EQ(windowSystem.ClientGeometry(window.get()), placed);
+    windowSystem.moveOnItsOwn(window.get(), QRect(564, 266, 800, 600));
+    EXPECT_EQ(windowSystem.ClientGeometry(window.get()), placed);
+    // Twice at most: a window manager that insists keeps its place.
+    windowSystem.moveOnItsOwn(window.get(), QRect(10, 40, 800, 600));
+    EXPECT_EQ(windowSystem.ClientGeometry(window.get()).topLeft(), QPoint(10, 40));
+
+    // The frame not yet told when window mode places the window: put back once it is.
+    window->ToggleFullScreen();
+    windowSystem.tellsFrame = false;
+    window->ToggleFullScreen();
+    windowSystem.tellsFrame = true;
+    windowSystem.moveOnItsOwn(window.get(), QRect(564, 266, 800, 600));
+    EXPECT_EQ(windowSystem.ClientGeometry(window.get()).topLeft(), QPoint(10, 40));
+
+    // In full screen the window manager's fitting is its own.
+    window->ToggleFullScreen();
+    windowSystem.moveOnItsOwn(window.get(), QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(windowSystem.ClientGeometry(window.get()), QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(player->answers("SwitchFullscreenMarker"),
+              QStringList({"true", "false", "true", "false", "true", "false", "true"}));
+}
+
 TEST_F(WindowTest, AMinimisingInFlightIsNotTakenForTheWindowComingBack)
 {
     windowSystem.fullScreenWm = true;

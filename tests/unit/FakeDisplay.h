@@ -126,6 +126,17 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
     {
         sizeChanged = std::move(changed);
     }
+    void FollowFrame(QWidget *, std::function<void()> changed) override
+    {
+        frameChanged = std::move(changed);
+    }
+    // The window manager moves and sizes the window of its own accord, and says so.
+    void moveOnItsOwn(QWidget *w, const QRect &client)
+    {
+        place(w, client);
+        if (frameChanged)
+            frameChanged();
+    }
     void fitLate()
     {
         fittedLate = true;
@@ -165,7 +176,7 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
     QRect coversRealOutput;
     bool fitsLate = false, fittedLate = false;
     QRect lateClient;
-    std::function<void()> sizeChanged;
+    std::function<void()> sizeChanged, frameChanged;
     QRect home, restore, workArea;
     qreal scale = 1.0;
 };
