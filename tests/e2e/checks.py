@@ -161,15 +161,27 @@ class Checks:
             problems.append("the outputs are %s, not the desktop's %s" % (d.outputs(), self.desktop))
         if "_NET_WM_STATE_FULLSCREEN" in d.atoms("_NET_WM_STATE", wid):
             problems.append("_NET_WM_STATE still has _NET_WM_STATE_FULLSCREEN")
-        client = d.geometry(wid)
-        # The visible frame: as announced, else the frame window less its invisible shadow.
-        m = d.frame_shadow
-        frame = d.geometry(d.frame_window(wid))
-        frame = (frame[0] + m, frame[1] + m, frame[2] - 2 * m, frame[3] - 2 * m)
-        extents = d.frame_extents(wid)
-        if extents:
-            frame = (client[0] - extents[0], client[1] - extents[2],
-                     client[2] + extents[0] + extents[1], client[3] + extents[2] + extents[3])
+
+        def read():
+            client = d.geometry(wid)
+            # The visible frame: as announced, else the frame window less its invisible shadow.
+            m = d.frame_shadow
+            frame = d.geometry(d.frame_window(wid))
+            frame = (frame[0] + m, frame[1] + m, frame[2] - 2 * m, frame[3] - 2 * m)
+            extents = d.frame_extents(wid)
+            if extents:
+                frame = (client[0] - extents[0], client[1] - extents[2],
+                         client[2] + extents[0] + extents[1], client[3] + extents[2] + extents[3])
+            return client, frame, extents
+
+        client, frame, extents = read()
+        # A window manager may still change the window just after the switch (kwin re-places
+        # it after following the screen's new size) and the host then puts it back: what
+        # counts is where the window settles, a moment later at most.
+        deadline = time.monotonic() + 3
+        while self.frame_reference not in (None, frame) and time.monotonic() < deadline:
+            time.sleep(0.1)
+            client, frame, extents = read()
         if client[1] - frame[1] <= 0:
             problems.append("no title bar (frame %s, window %s, extents %s)" % (frame, client, extents))
         area = d.work_area() or (0, 0) + d.screen_size()
