@@ -90,6 +90,15 @@ void frmMain::KeepInsideWorkArea()
     QRect outer = OuterGeometry();
     if (windowPlace_)
         outer.moveTopLeft(*windowPlace_);
+    // At the size window mode asked for: the window manager may not have applied it yet
+    // (kwin, slow to leave full screen under load, still holds the window at the screen's
+    // size, which would put the place at the work area's corner).
+    if (askedClient_.isValid()) {
+        QMargins frame = ws->DecoratedFrameExtents(this);
+        if (frame.isNull())
+            frame = WindowModeFrame();
+        outer.setSize(askedClient_.grownBy(frame));
+    }
     const QPoint to = StageGeometry::Inside(outer, WindowModeArea());
     const bool frameKnown = !ws->FrameExtents(this).isNull();
     if (frameKnown && to != OuterGeometry().topLeft())

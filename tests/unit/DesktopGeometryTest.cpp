@@ -204,12 +204,23 @@ TEST_F(WindowTest, AWindowManagersLateChangesAfterWindowModeAreUndoneForAMoment)
     windowSystem.moveOnItsOwn(window.get(), QRect(564, 266, 800, 600));
     EXPECT_EQ(windowSystem.ClientGeometry(window.get()).topLeft(), QPoint(10, 40));
 
+    // Slow to leave full screen: the window still covers the screen when window mode
+    // places it, and the window manager then puts it where it likes.
+    windowSystem.coversRealOutput = QRect(0, 0, 1920, 1080);
+    window->ToggleFullScreen();
+    windowSystem.leavesLate = true;
+    window->ToggleFullScreen();
+    ASSERT_EQ(windowSystem.ClientGeometry(window.get()), QRect(0, 0, 1920, 1080));
+    windowSystem.moveOnItsOwn(window.get(), QRect(564, 266, 800, 600));
+    EXPECT_EQ(windowSystem.ClientGeometry(window.get()), QRect(10, 40, 800, 600));
+
     // In full screen the window manager's fitting is its own.
     window->ToggleFullScreen();
     windowSystem.moveOnItsOwn(window.get(), QRect(0, 0, 1920, 1080));
     EXPECT_EQ(windowSystem.ClientGeometry(window.get()), QRect(0, 0, 1920, 1080));
     EXPECT_EQ(player->answers("SwitchFullscreenMarker"),
-              QStringList({"true", "false", "true", "false", "true", "false", "true"}));
+              QStringList({"true", "false", "true", "false", "true", "false", "true", "false",
+                           "true"}));
 }
 
 TEST_F(WindowTest, AMinimisingInFlightIsNotTakenForTheWindowComingBack)

@@ -95,7 +95,9 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
                 place(w, covered);
         } else if (decoratedNow(w) && held) {
             held = false;
-            place(w, restore);
+            lingering = leavesLate;
+            if (!lingering)
+                place(w, restore);
         } else if (held) {
             place(w, covered);
         }
@@ -130,9 +132,12 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
     {
         frameChanged = std::move(changed);
     }
-    // The window manager moves and sizes the window of its own accord, and says so.
+    // The window manager moves and sizes the window of its own accord, and says so; with
+    // `leavesLate` it leaves the full-screen state only here (meanwhile it ignores the
+    // host's size and place).
     void moveOnItsOwn(QWidget *w, const QRect &client)
     {
+        lingering = false;
         place(w, client);
         if (frameChanged)
             frameChanged();
@@ -145,14 +150,14 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
     }
     void ResizeClient(QWidget *w, const QSize &size) override
     {
-        if (!HeldByWindowManager(w))
+        if (!HeldByWindowManager(w) && !lingering)
             w->resize(QSize(qCeil(size.width() / scale), qCeil(size.height() / scale)));
     }
     void MoveTo(QWidget *w, int x, int y) override
     {
         log.add(QStringLiteral("window.MoveTo %1,%2").arg(x).arg(y));
         const QMargins frame = FrameExtents(w);
-        if (!HeldByWindowManager(w))
+        if (!HeldByWindowManager(w) && !lingering)
             w->move(x + frame.left(), y + frame.top());
     }
     QRect WorkArea() override { return workArea; }
@@ -175,6 +180,7 @@ struct FakeWindowSystem : Logged, platform::WindowSystem {
     // the output's real size, whatever mode Xwayland emulates for the game).
     QRect coversRealOutput;
     bool fitsLate = false, fittedLate = false;
+    bool leavesLate = false, lingering = false;
     QRect lateClient;
     std::function<void()> sizeChanged, frameChanged;
     QRect home, restore, workArea;
