@@ -59,15 +59,19 @@ QRect frmMain::WindowModeArea()
     return workArea_.isEmpty() ? DesktopWorkArea() : workArea_;
 }
 
+QMargins frmMain::TitleBarFrame()
+{
+    const QMargins frame =
+        services_.windowSystem ? services_.windowSystem->DecoratedFrameExtents(this) : QMargins();
+    return frame.isNull() ? WindowModeFrame() : frame;
+}
+
 void frmMain::FitStageToWorkArea()
 {
     platform::WindowSystem *ws = services_.windowSystem;
     if (!ws)
         return;
-    // The frame the window has with its title bar: the window manager's own when known.
-    QMargins frame = ws->DecoratedFrameExtents(this);
-    if (frame.isNull())
-        frame = WindowModeFrame();
+    const QMargins frame = TitleBarFrame();
     const QRect area = WindowModeArea();
     const QPoint centre = area.isEmpty() ? gameOutput_.center() : area.center();
     const QSize stage(GameSettings::GameWidth, GameSettings::GameHeight);
@@ -87,21 +91,17 @@ void frmMain::KeepInsideWorkArea()
     platform::WindowSystem *ws = services_.windowSystem;
     if (!ws)
         return;
-    QRect outer = OuterGeometry();
+    const QRect now = OuterGeometry();
+    QRect outer = now;
     if (windowPlace_)
         outer.moveTopLeft(*windowPlace_);
     // At the size window mode asked for: the window manager may not have applied it yet
     // (kwin, slow to leave full screen under load, still holds the window at the screen's
     // size, which would put the place at the work area's corner).
-    if (askedClient_.isValid()) {
-        QMargins frame = ws->DecoratedFrameExtents(this);
-        if (frame.isNull())
-            frame = WindowModeFrame();
-        outer.setSize(askedClient_.grownBy(frame));
-    }
+    if (askedClient_.isValid())
+        outer.setSize(askedClient_.grownBy(TitleBarFrame()));
     const QPoint to = StageGeometry::Inside(outer, WindowModeArea());
-    const bool frameKnown = !ws->FrameExtents(this).isNull();
-    if (frameKnown && to != OuterGeometry().topLeft())
+    if (!ws->FrameExtents(this).isNull() && to != now.topLeft())
         ws->MoveTo(this, to.x(), to.y());
     // The window manager may not be done with the switch when it has answered it: kwin sets
     // the frame only later, or re-places the window after it has followed the screen's

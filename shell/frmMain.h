@@ -131,6 +131,9 @@ private:
     // The window's frame: the window manager's own when it tells it, else the frame the
     // host assumes (FrameExtraWidth, FrameExtraHeight) while the window has a title bar.
     QMargins WindowModeFrame();
+    // The frame of the window with its title bar: the window manager's own (also before
+    // the window has it) when known, else WindowModeFrame.
+    QMargins TitleBarFrame();
     QRect OuterGeometry();
     // Screen pixels per stage pixel on each axis, in the mode the title bar says; from the
     // client geometry already read, where the caller has it.
