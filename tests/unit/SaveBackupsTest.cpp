@@ -1,0 +1,190 @@
+// The backups of the save files: what a write keeps, what retention removes, and that a
+// backup that cannot be made stops the write.
+#include "bridge/core/FileHandler.h"
+#include "bridge/core/HostError.h"
+#include "bridge/core/SaveBackups.h"
+#include "bridge/core/SaveFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace SaveBackups;
+
+namespace {
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Sets the file's last-write time, so that versions get known times.
+void setWriteTime(const QString &path, const QDateTime &time)
+{
+    const qint64 ms = time.toMSecsSinceEpoch();
+    const timespec times[2] = {{ms / 1000, (ms % 1000) * 1000000}, {ms / 1000, (ms % 1000) * 1000000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+// (file, listed time, content) of every version, as List gives them.
+QList<std::tuple<QString, QDateTime, QByteArray>> kept(const QString &folder)
+{
+    QList<std::tuple<QString, QDateTime, QByteArray>> out;
+    for (const Version &v : List(folder)) {
+        EXPECT_EQ(v.size, bytesOf(v.path).size());
+        out.append({v.file, v.time, bytesOf(v.path)});
+    }
+    return out;
+}
+
+TEST(SaveBackups, VersionNamesRoundTripAndOtherNamesAreNoVersions)
+{
+    const QDateTime time(QDate(2026, 12, 10), QTime(19, 15, 3, 412), Qt::UTC);
+    EXPECT_EQ(VersionName("Anna.v2.xml", time, 1), "Anna.v2.xml.20261210T191503.412Z");
+    for (int sequence : {1, 2, 37}) {
+        const auto parsed = ParseVersionName(VersionName("Anna.v2.xml", time, sequence));
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(parsed->file, "Anna.v2.xml");
+        EXPECT_EQ(parsed->time, time);
+        EXPECT_EQ(parsed->sequence, sequence);
+    }
+    for (const char *name : {"Anna.xml", ".lanternfall-save-k3x9.tmp", "hs.dat.20261310T191503.412Z",
+                             "hs.dat.20261210T191503Z", "hs.dat.20261210T191503.412Z-1",
+                             ".20261210T191503.412Z"})
+        EXPECT_FALSE(ParseVersionName(name)) << name;
+}
+
+TEST(SaveBackups, RetentionKeepsTheNewestTenAndTheNewestOfEachOfTheLastSevenDays)
+{
+    const QDateTime now(QDate(2026, 12, 10), QTime(12, 0));
+    struct Case {
+        const char *what;
+        QList<int> minutesAgo; // one version each
+        QList<int> removed;    // the minutesAgo of the versions retention removes
+    };
+    const int day = 24 * 60;
+    const QList<Case> cases = {
+        {"ten or fewer stay", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, {}},
+        {"the oldest of one day go", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {11, 12}},
+        {"one a day for 15 days: the newest ten", {0, day, 2 * day, 3 * day, 4 * day, 5 * day,
+          6 * day, 7 * day, 8 * day, 9 * day, 10 * day, 11 * day, 12 * day, 13 * day, 14 * day},
+         {10 * day, 11 * day, 12 * day, 13 * day, 14 * day}},
+        {"busy today, the last week's days keep their newest",
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, day, day + 1, 6 * day, 7 * day, 9 * day},
+         {11, day + 1, 7 * day, 9 * day}},
+    };
+    for (const Case &c : cases) {
+        QList<Version> versions;
+        for (int ago : c.minutesAgo)
+            versions.append(Version{"Anna.xml", now.addSecs(-60 * ago).toUTC(), 1, 0, {}});
+        QList<int> removed;
+        for (const Version &v : Unkept(versions, now))
+            removed.append(int(v.time.secsTo(now) / 60));
+        std::sort(removed.begin(), removed.end());
+        EXPECT_EQ(removed, c.removed) << c.what;
+    }
+    // Versions of the same millisecond: the lower sequence is the older.
+    QList<Version> same;
+    for (int sequence = 1; sequence <= 11; ++sequence)
+        same.append(Version{"hs.dat", now.toUTC(), sequence, 0, {}});
+    const QList<Version> gone = Unkept(same, now);
+    ASSERT_EQ(gone.size(), 1);
+    EXPECT_EQ(gone[0].sequence, 1);
+}
+
+class SaveBackupsFolder : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QTemporaryDir dir;
+};
+
+TEST_F(SaveBackupsFolder, EveryReplacedOrDeletedContentIsKeptOnceAndNeverListedAsAPlayer)
+{
+    const QDateTime t1 = QDateTime::currentDateTimeUtc().addSecs(-300);
+    SaveFiles::CreateEmptyFile(path("Anna.xml"));
+    SaveFiles::WriteSaveFile(path("Anna.xml"), "one");  // replaces an empty file: nothing kept
+    setWriteTime(path("Anna.xml"), t1);
+    SaveFiles::WriteSaveFile(path("Anna.xml"), "two");  // keeps "one"
+    SaveFiles::WriteSaveFile(path("Anna.xml"), "two");  // unchanged: nothing kept
+    setWriteTime(path("Anna.xml"), t1);                 // the same millisecond as "one"
+    SaveFiles::CreateEmptyFile(SaveFiles::ProfilePath(dir.path(), "ANNA")); // keeps "two"
+    SaveFiles::WriteSaveFile(path("hs.dat"), "scores");
+    SaveFiles::DeleteProfile(path("Anna.xml"));         // empty: nothing kept
+    const QDateTime t2 = QDateTime::currentDateTimeUtc().addSecs(-60);
+    setWriteTime(path("hs.dat"), t2);
+    SaveFiles::DeleteProfile(path("hs.dat"));           // keeps "scores"
+    const QDateTime ms1 = QDateTime::fromMSecsSinceEpoch(t1.toMSecsSinceEpoch(), Qt::UTC);
+    const QDateTime ms2 = QDateTime::fromMSecsSinceEpoch(t2.toMSecsSinceEpoch(), Qt::UTC);
+    using Row = std::tuple<QString, QDateTime, QByteArray>;
+    EXPECT_EQ(kept(dir.path()), (QList<Row>{{"Anna.xml", ms1, "two\r\n"},
+                                            {"Anna.xml", ms1, "one\r\n"},
+                                            {"hs.dat", ms2, "scores\r\n"}}));
+    EXPECT_EQ(List(dir.path())[0].sequence, 2);
+    EXPECT_EQ(FileHandler::ListFiles(dir.path() + "/*.xml"), QStringList{""});
+    EXPECT_EQ(FileHandler::ListFiles(dir.path() + "/*"), QStringList{""});
+}
+
+TEST_F(SaveBackupsFolder, TwelveSavesKeepTenVersionsAndLeaveNoTemporaryFile)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkpath("backups"));
+    QFile leftover(path("backups/.lanternfall-save-k3x9.tmp"));
+    ASSERT_TRUE(leftover.open(QIODevice::WriteOnly));
+    leftover.close();
+    for (int n = 0; n <= 12; ++n) {
+        SaveFiles::WriteSaveFile(path("config.dat"), QString::number(n));
+        // All today, whatever the hour: retention then keeps the newest ten alone.
+        setWriteTime(path("config.dat"), QDateTime(QDate::currentDate(), QTime(12, 0)).addSecs(n));
+    }
+    const QStringList left = QDir(path("backups")).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(left.size(), 10) << left.join(' ').toStdString();
+    EXPECT_EQ(bytesOf(List(dir.path()).last().path), QByteArray("2\r\n"));
+}
+
+TEST_F(SaveBackupsFolder, ABackupThatCannotBeMadeStopsTheWriteAndTheDeletion)
+{
+    SaveFiles::WriteSaveFile(path("Anna.xml"), "precious");
+    QFile blocker(path("backups")); // a file where the folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    for (auto change : {+[](const QString &p) { SaveFiles::WriteSaveFile(p, "new"); },
+                        +[](const QString &p) { SaveFiles::CreateEmptyFile(p); },
+                        +[](const QString &p) { SaveFiles::DeleteProfile(p); }}) {
+        try {
+            change(path("Anna.xml"));
+            ADD_FAILURE() << "the change went ahead without a backup";
+        } catch (const HostError &error) {
+            EXPECT_TRUE(error.message().contains(path("Anna.xml"))) << error.message().toStdString();
+            EXPECT_TRUE(error.message().contains("backups")) << error.message().toStdString();
+        }
+        EXPECT_EQ(bytesOf(path("Anna.xml")), QByteArray("precious\r\n"));
+    }
+}
+
+TEST_F(SaveBackupsFolder, AFileOnAnotherFileSystemIsCopied)
+{
+    // A profile linked to a file on another file system cannot be hard-linked: copied.
+    QTemporaryDir other(QStringLiteral("/dev/shm/lf-backup-XXXXXX"));
+    struct stat a {}, b {};
+    if (!other.isValid() || stat(QFile::encodeName(dir.path()).constData(), &a) != 0 ||
+        stat(QFile::encodeName(other.path()).constData(), &b) != 0 || a.st_dev == b.st_dev)
+        GTEST_SKIP() << "no second file system here";
+    SaveFiles::WriteSaveFile(other.filePath("anna"), "old");
+    chmod(QFile::encodeName(other.filePath("anna")).constData(), 0600);
+    ASSERT_TRUE(QFile::link(other.filePath("anna"), path("Anna.xml")));
+    SaveFiles::WriteSaveFile(path("Anna.xml"), "new");
+    const QList<Version> versions = List(dir.path());
+    ASSERT_EQ(versions.size(), 1);
+    EXPECT_EQ(bytesOf(versions[0].path), QByteArray("old\r\n"));
+    EXPECT_EQ(QFile::permissions(versions[0].path), QFile::ReadOwner | QFile::WriteOwner |
+                                                        QFile::ReadUser | QFile::WriteUser);
+    EXPECT_EQ(bytesOf(other.filePath("anna")), QByteArray("new\r\n"));
+}
+
+} // namespace
