@@ -1,9 +1,11 @@
 // The backups of the save files: what a write keeps, what retention removes, and that a
-// backup that cannot be made stops the write.
+// backup that cannot be made stops the write; restoring a version and importing another
+// save folder.
 #include "bridge/core/FileHandler.h"
 #include "bridge/core/HostError.h"
 #include "bridge/core/SaveBackups.h"
 #include "bridge/core/SaveFiles.h"
+#include "bridge/core/SaveTransfer.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -185,6 +188,97 @@ TEST_F(SaveBackupsFolder, AFileOnAnotherFileSystemIsCopied)
     EXPECT_EQ(QFile::permissions(versions[0].path), QFile::ReadOwner | QFile::WriteOwner |
                                                         QFile::ReadUser | QFile::WriteUser);
     EXPECT_EQ(bytesOf(other.filePath("anna")), QByteArray("new\r\n"));
+}
+
+TEST(SaveTransfer, ImportCopiesSaveFilesAndKeepsOneProfilePerName)
+{
+    struct Case {
+        QStringList names, existing;
+        QStringList copies;  // "source>target"
+        int skipped, others;
+    };
+    const QList<Case> cases = {
+        {{"Anna.xml", "hs.dat", "config.dat", "notes.txt", "hs.dat.bak"}, {},
+         {"Anna.xml>Anna.xml", "config.dat>config.dat", "hs.dat>hs.dat"}, 0, 2},
+        {{"anna.XML", "Bob.xml"}, {"ANNA.xml", "zoe.xml"}, {"anna.XML>ANNA.xml", "Bob.xml>Bob.xml"}, 0, 0},
+        {{"Straße.xml"}, {"STRASSE.xml"}, {"Straße.xml>STRASSE.xml"}, 0, 0},
+        {{"hs.dat", "HS.DAT", "Config.Dat"}, {}, {"Config.Dat>config.dat", "HS.DAT>hs.dat"}, 1, 0},
+        {{"anna.xml", "Anna.xml", "ANNA.xml"}, {}, {"ANNA.xml>ANNA.xml"}, 2, 0},
+        {{"a\\b.xml", ".xml"}, {}, {".xml>.xml"}, 1, 0},
+    };
+    for (const Case &c : cases) {
+        const SaveTransfer::ImportPlan plan = SaveTransfer::PlanImport(c.names, c.existing);
+        QStringList copies;
+        for (const SaveTransfer::Copy &copy : plan.copies)
+            copies.append(c.names[copy.source] + '>' + copy.target);
+        EXPECT_EQ(copies, c.copies) << c.names.join(' ').toStdString();
+        EXPECT_EQ(plan.skipped.size(), c.skipped) << plan.skipped.join("; ").toStdString();
+        EXPECT_EQ(plan.others, c.others) << c.names.join(' ').toStdString();
+    }
+}
+
+TEST_F(SaveBackupsFolder, ImportCopiesBytesAndKeepsWhatItReplaces)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkpath("save") && QDir(dir.path()).mkpath("old/sub.xml"));
+    const QString save = path("save");
+    SaveFiles::WriteSaveFile(save + "/ANNA.xml", "mine");
+    const QByteArray windows = "<p>Jos\xe9</p>\r\n"; // the Windows code page, not UTF-8
+    for (const auto &[name, bytes] : {std::pair<QByteArray, QByteArray>{"anna.xml", windows},
+                                      {"Jos\xe9.xml", "x"}, {"notes.txt", "n"}}) {
+        FILE *file = fopen(QFile::encodeName(path("old")) + '/' + name, "wb"); // raw names
+        ASSERT_TRUE(file && fwrite(bytes.data(), 1, size_t(bytes.size()), file) == size_t(bytes.size()));
+        fclose(file);
+    }
+    const SaveTransfer::Report report = SaveTransfer::Import(save, path("old"));
+    EXPECT_EQ(report.problems, QStringList{});
+    EXPECT_EQ(bytesOf(save + "/ANNA.xml"), windows);
+    EXPECT_EQ(FileHandler::ReadWholeFile(save + "/ANNA.xml"), QString::fromUtf8("<p>José</p>\r\n"));
+    EXPECT_EQ(bytesOf(save + QString::fromUtf8("/José.xml")), QByteArray("x"));
+    EXPECT_EQ(FileHandler::ListFiles(save + "/*"), (QStringList{"ANNA.xml", QString::fromUtf8("José.xml")}));
+    ASSERT_EQ(List(save).size(), 1);
+    EXPECT_EQ(bytesOf(List(save)[0].path), QByteArray("mine\r\n"));
+    // Again: nothing changes, nothing more is kept.
+    SaveTransfer::Import(save, path("old"));
+    EXPECT_EQ(List(save).size(), 1);
+
+    for (const QString &bad : {path("missing"), path("old/notes.txt"), path("old/sub.xml"), save}) {
+        try {
+            SaveTransfer::Import(save, bad);
+            ADD_FAILURE() << "imported from " << bad.toStdString();
+        } catch (const HostError &error) {
+            EXPECT_TRUE(error.message().contains(bad)) << error.message().toStdString();
+        }
+    }
+}
+
+TEST_F(SaveBackupsFolder, RestorePutsBackTheChosenVersionAndKeepsWhatItReplaces)
+{
+    const QDateTime noon(QDate::currentDate().addDays(-1), QTime(12, 0));
+    for (int n = 1; n <= 3; ++n) {
+        SaveFiles::WriteSaveFile(path("anna.xml"), QString::number(n));
+        setWriteTime(path("anna.xml"), noon.addSecs(60 * n));
+    }
+    SaveFiles::WriteSaveFile(path("anna.xml"), "4"); // versions "1", "2", "3" kept
+    const QString minuteOf2 = ListedTime(noon.addSecs(120)).left(16);
+    SaveTransfer::Restore(dir.path(), "ANNA.XML", minuteOf2);
+    EXPECT_EQ(bytesOf(path("anna.xml")), QByteArray("2\r\n"));
+    SaveTransfer::Restore(dir.path(), "Anna.xml", QString());  // the newest: "4", kept just now
+    EXPECT_EQ(bytesOf(path("anna.xml")), QByteArray("4\r\n"));
+    EXPECT_EQ(FileHandler::ListFiles(dir.path() + "/*.xml"), QStringList{"anna.xml"});
+
+    const auto failure = [this](const QString &file, const QString &time) {
+        try {
+            SaveTransfer::Restore(dir.path(), file, time);
+        } catch (const HostError &error) {
+            return error.message();
+        }
+        return QStringLiteral("restored");
+    };
+    EXPECT_TRUE(failure("hs.dat", "").contains("No backup of \"hs.dat\""));
+    EXPECT_TRUE(failure("anna.xml", "2026-12-1").contains("2026-12-1"));
+    EXPECT_TRUE(failure("../anna.xml", "").contains("no save file's name"));
+    EXPECT_TRUE(failure("anna.txt", "").contains("no save file's name"));
+    EXPECT_EQ(bytesOf(path("anna.xml")), QByteArray("4\r\n"));
 }
 
 } // namespace

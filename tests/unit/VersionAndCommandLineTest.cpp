@@ -1,6 +1,12 @@
 // The version record, the files that repeat it, and the answers of the command line.
 #include "resources/CommandLine.h"
 #include "resources/VersionRecord.h"
+#include "bridge/core/SaveFiles.h"
+#include "shell/SaveFolderCommands.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -135,7 +141,8 @@ TEST(CommandLine, HelpListsWhatTheProgramAccepts)
     ASSERT_EQ(run.code, 0);
     EXPECT_EQ(run.err, "");
     for (const char *item : {"Usage: lanternfall", "--version", "--help", "LANTERNFALL_TRACE",
-                             "LANTERNFALL_PAGE_LOG", "APPDATA", "XDG_DATA_HOME", "Lanternfall"})
+                             "LANTERNFALL_PAGE_LOG", "APPDATA", "XDG_DATA_HOME", "Lanternfall",
+                             "--backups", "--restore FILE [TIME]", "--import DIR"})
         EXPECT_NE(run.out.find(item), std::string::npos) << item;
     // --help wins over --version, in either order.
     EXPECT_EQ(Call({"--version", "--help"}).out, run.out);
@@ -153,6 +160,49 @@ TEST(CommandLine, AnyOtherArgumentIsNamedAndRefused)
         EXPECT_EQ(run.out, "") << "no partial answer for " << bad;
         EXPECT_NE(run.err.find("\"" + bad + "\""), std::string::npos) << run.err;
     }
+}
+
+TEST(CommandLine, SaveFolderCommandsCheckTheirOperandsAndListTheBackups)
+{
+    const auto call = [](std::vector<std::string> args, std::string *out = nullptr) {
+        args.insert(args.begin(), "lanternfall");
+        std::vector<char *> argv;
+        for (std::string &arg : args)
+            argv.push_back(arg.data());
+        std::ostringstream o, e;
+        const auto code = SaveFolderCommands::Handle(int(argv.size()), argv.data(), o, e);
+        if (out)
+            *out = o.str();
+        return code;
+    };
+    EXPECT_EQ(call({"--version"}), std::nullopt);
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"--restore"}, {"--restore", "a.xml", "t", "x"}, {"--import"},
+          {"--import", "a", "b"}, {"--backups", "x"}, {"--help", "--backups"}})
+        EXPECT_EQ(call(args), 2) << args.back();
+
+    QTemporaryDir appData;
+    const QByteArray saved = qgetenv("APPDATA");
+    qputenv("APPDATA", QFile::encodeName(appData.path()));
+    const QString save = appData.path() + "/Lanternfall";
+    QDir().mkpath(save);
+    std::string listed;
+    EXPECT_EQ(call({"--backups"}, &listed), 0);
+    EXPECT_NE(listed.find("No backups"), std::string::npos) << listed;
+    for (const char *text : {"a", "bb", "ccc"})
+        SaveFiles::WriteSaveFile(save + "/Anna.xml", text);
+    SaveFiles::WriteSaveFile(save + "/hs.dat", "x");
+    SaveFiles::WriteSaveFile(save + "/hs.dat", "y");
+    EXPECT_EQ(call({"--backups"}, &listed), 0);
+    qputenv("APPDATA", saved);
+    const QRegularExpression line(R"(^(Anna.xml|hs.dat  )  \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}  (\d) bytes$)");
+    std::vector<std::string> rows;
+    for (const QString &row : QString::fromStdString(listed).split('\n', Qt::SkipEmptyParts)) {
+        const auto match = line.match(row);
+        EXPECT_TRUE(match.hasMatch()) << row.toStdString();
+        rows.push_back((match.captured(1).trimmed() + ' ' + match.captured(2)).toStdString());
+    }
+    EXPECT_EQ(rows, (std::vector<std::string>{"Anna.xml 4", "Anna.xml 3", "hs.dat 3"}));
 }
 
 TEST(CommandLine, AnAnswerThatCannotBeWrittenIsAFailure)
