@@ -123,7 +123,8 @@ int SyncFolder(const QByteArray &folder)
     return result;
 }
 
-QString Replace(const QByteArray &target, const QByteArray &bytes, int mode, bool *renamed)
+QString Replace(const QByteArray &target, const QByteArray &bytes, int mode, bool *renamed,
+                const std::function<QString()> &beforeRename)
 {
     if (renamed)
         *renamed = false;
@@ -140,6 +141,10 @@ QString Replace(const QByteArray &target, const QByteArray &bytes, int mode, boo
         return ErrorText(errno);
     if (const int error = temp.closeFile())
         return ErrorText(error);
+    if (beforeRename) {
+        if (const QString problem = beforeRename(); !problem.isEmpty())
+            return problem;
+    }
     if (rename(temp.path().constData(), target.constData()) != 0)
         return ErrorText(errno);
     temp.commit();

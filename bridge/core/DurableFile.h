@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace DurableFile {
 
 // The system's text for an errno value.
@@ -26,12 +28,15 @@ QByteArray FolderOf(const QByteArray &file);
 int SyncFolder(const QByteArray &folder);
 
 // Puts bytes at the native path target the durable way. mode, when not negative, gives
-// the new file's permissions; otherwise a new file gets 0666 less the umask. Returns an
-// empty string on success, else what failed; target is then as it was, except when only
-// the final flush of the folder failed ("the new content may not be on disk yet"), which
-// *renamed (when given) tells apart.
+// the new file's permissions; otherwise a new file gets 0666 less the umask. beforeRename,
+// when given, runs once the new content is on disk, just before the rename; what it
+// returns, when not empty, stops the write as a failure. Returns an empty string on
+// success, else what failed; target is then as it was, except when only the final flush
+// of the folder failed ("the new content may not be on disk yet"), which *renamed (when
+// given) tells apart.
 QString Replace(const QByteArray &target, const QByteArray &bytes, int mode = -1,
-                bool *renamed = nullptr);
+                bool *renamed = nullptr,
+                const std::function<QString()> &beforeRename = nullptr);
 
 // Reads the whole regular file at native into content; errno or 0. Never opens anything
 // but a regular file (a FIFO cannot hang it).

@@ -180,12 +180,8 @@ QString KeepOldContent(const QString &saveFile, const QByteArray *replacement)
 
     if (const int error = flushFile(native))
         fail(QStringLiteral("cannot flush the old content: %1").arg(ErrorText(error)));
-    if (linkat(AT_FDCWD, native.constData(), AT_FDCWD, backup.constData(), AT_SYMLINK_FOLLOW) == 0) {
-        if (const int error = SyncFolder(folder))
-            fail(QStringLiteral("the backup \"%1\" may not be on disk yet: %2")
-                     .arg(QFile::decodeName(backup), ErrorText(error)));
+    if (linkat(AT_FDCWD, native.constData(), AT_FDCWD, backup.constData(), AT_SYMLINK_FOLLOW) == 0)
         return QFile::decodeName(backup);
-    }
     if (!cannotLinkHere(errno))
         fail(QStringLiteral("cannot make the backup \"%1\": %2")
                  .arg(QFile::decodeName(backup), ErrorText(errno)));
@@ -199,6 +195,17 @@ QString KeepOldContent(const QString &saveFile, const QByteArray *replacement)
         fail(QStringLiteral("cannot write the backup \"%1\": %2")
                  .arg(QFile::decodeName(backup), problem));
     return QFile::decodeName(backup);
+}
+
+QString MakeDurable(const QString &version)
+{
+    QByteArray native;
+    if (version.isEmpty() || !NativePath(version, native))
+        return QString();
+    if (const int error = SyncFolder(DurableFile::FolderOf(native)))
+        return QStringLiteral("its old content may not be on disk in \"%1\": %2")
+            .arg(version, ErrorText(error));
+    return QString();
 }
 
 void Prune(const QString &saveFile, const QDateTime &now)

@@ -53,7 +53,13 @@ QString ListedTime(const QDateTime &time);
 // path, or nothing when no version was needed. Throws a HostError saying why when the
 // old content cannot be kept; the caller must then leave the file as it is. A caller
 // whose change then fails removes the version again (the content is still the file's).
+// The version is complete at once, but its entry in the backups folder is on disk only
+// after MakeDurable, which the caller runs before it replaces or removes the file (late,
+// so that one flush of the file system's journal serves the backup and the new content).
 QString KeepOldContent(const QString &saveFile, const QByteArray *replacement);
+
+// Flushes the backups folder holding version; an empty string, or what failed.
+QString MakeDurable(const QString &version);
 
 // Removes the versions of saveFile's name that retention no longer keeps, and temporary
 // files of backup copies a crash cut short. Failures are ignored (the next call retries).

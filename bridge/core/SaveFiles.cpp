@@ -102,7 +102,8 @@ void replaceFile(const QString &path, const QByteArray &bytes)
     const QString version = exists ? keepOldContent(path, &bytes, false) : QString();
     bool renamed = false;
     const QString problem =
-        DurableFile::Replace(target, bytes, exists ? int(st.st_mode) : -1, &renamed);
+        DurableFile::Replace(target, bytes, exists ? int(st.st_mode) : -1, &renamed,
+                             [&version] { return SaveBackups::MakeDurable(version); });
     if (!problem.isEmpty()) {
         if (!renamed)
             dropVersion(version);
@@ -184,6 +185,10 @@ void DeleteProfile(const QString &path)
     if (S_ISREG(st.st_mode) && isReadOnly(native, st))
         failDelete(path, QStringLiteral("the file is read-only"));
     const QString version = keepOldContent(path, nullptr, true);
+    if (const QString problem = SaveBackups::MakeDurable(version); !problem.isEmpty()) {
+        dropVersion(version);
+        failDelete(path, problem);
+    }
     if (unlink(native.constData()) != 0) {
         const int error = errno;
         dropVersion(version);
