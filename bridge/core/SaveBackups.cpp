@@ -52,9 +52,10 @@ QList<Version> versionsIn(const QByteArray &folder, const QString &file, bool wi
         std::optional<Version> version = ParseVersionName(QFile::decodeName(item->d_name));
         if (!version || (!file.isEmpty() && version->file != file))
             continue;
+        // Sizes only for the list; retention needs the names alone.
         struct stat st {};
-        if (fstatat(dirfd(dir), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode))
+        if (withSizes && (fstatat(dirfd(dir), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                          !S_ISREG(st.st_mode)))
             continue;
         version->size = withSizes ? qint64(st.st_size) : 0;
         version->path = folderName + u'/' + QFile::decodeName(item->d_name);
@@ -62,17 +63,6 @@ QList<Version> versionsIn(const QByteArray &folder, const QString &file, bool wi
     }
     closedir(dir);
     return found;
-}
-
-// The old content on disk before anything refers to it from the backups folder.
-int flushFile(const QByteArray &native)
-{
-    const int fd = open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno;
-    const int result = fsync(fd) == 0 || errno == EINVAL ? 0 : errno;
-    close(fd);
-    return result;
 }
 
 // Creates the backups folder in saveFolder when it is missing.
@@ -178,8 +168,8 @@ QString KeepOldContent(const QString &saveFile, const QByteArray *replacement)
             fail(QStringLiteral("too many versions of \"%1\" from one moment").arg(file));
     }
 
-    if (const int error = flushFile(native))
-        fail(QStringLiteral("cannot flush the old content: %1").arg(ErrorText(error)));
+    // The old content is not flushed again: a save wrote it durably, and content put there
+    // otherwise is as durable as it was before (flushing it cost a device flush per save).
     if (linkat(AT_FDCWD, native.constData(), AT_FDCWD, backup.constData(), AT_SYMLINK_FOLLOW) == 0)
         return QFile::decodeName(backup);
     if (!cannotLinkHere(errno))
