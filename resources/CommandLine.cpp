@@ -1,6 +1,7 @@
 #include "resources/CommandLine.h"
 
 #include "resources/VersionRecord.h"
+#include "shell/SaveFolderCommands.h"
 
 #include <iostream>
 #include <string_view>
@@ -47,6 +48,7 @@ void PrintVersion(std::ostream &out)
 void PrintHelp(std::ostream &out)
 {
     out << "Usage: lanternfall [--version | --help]\n"
+           "       lanternfall --backups | --restore FILE [TIME] | --import DIR\n"
            "\n"
            "Plays the game movie morrow.swf from the program folder (the folder of the real\n"
            "executable, symbolic links resolved) in its own window. Without arguments the game\n"
@@ -57,6 +59,8 @@ void PrintHelp(std::ostream &out)
            "  --help     print this text and exit\n"
            "Any other argument is refused (exit status 2).\n"
            "\n"
+        << SaveFolderCommands::HelpText
+        << "\n"
            "Environment:\n"
            "  LANTERNFALL_TRACE=FILE   append one JSON line per command from the movie and per\n"
            "                           call into the movie to FILE\n"

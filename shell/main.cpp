@@ -10,6 +10,7 @@
 #include "resources/AppIcon.h"
 #include "resources/CommandLine.h"
 #include "shell/HostPaths.h"
+#include "shell/SaveFolderCommands.h"
 #include "shell/frmMain.h"
 #include "shell/player/EngineSetup.h"
 #include "shell/player/RufflePlayer.h"
@@ -19,6 +20,9 @@
 
 int main(int argc, char **argv)
 {
+    // The save-folder commands run without a display and end the program.
+    if (const auto exitCode = SaveFolderCommands::Handle(argc, argv))
+        return *exitCode;
     if (const auto exitCode = HandleCommandLine(argc, argv))
         return *exitCode;
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");

@@ -1,8 +1,11 @@
 // A durable save of a 1 MiB profile through SaveFiles::WriteSaveFile (temporary file,
 // fsync, rename, fsync of the folder), against dd(1) writing the same bytes with
-// conv=fsync, alternately, into the same folder.
+// conv=fsync, alternately, into the same folder. Each save changes the profile (one
+// character), as a game's save does, so each one also keeps the old content in the
+// backups (and, from the eleventh on, removes the oldest version); --same saves the same
+// text every time, which keeps nothing.
 //
-//   bench_save [--folder DIR] [--reps R] [--warmup W] [--bytes N]
+//   bench_save [--folder DIR] [--reps R] [--warmup W] [--bytes N] [--same]
 //
 // Prints one JSON object with the timings of both in milliseconds.
 #include "Spawn.h"
@@ -49,16 +52,23 @@ int main(int argc, char **argv)
     int reps = 15, warmup = 2;
     qsizetype bytes = 1 << 20;
     QString base = QDir::tempPath();
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool same = false;
+    for (int i = 1; i < argc; ++i) {
         const QByteArray key = argv[i];
+        if (key == "--same") {
+            same = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            break;
         if (key == "--reps")
-            reps = atoi(argv[i + 1]);
+            reps = atoi(argv[++i]);
         else if (key == "--warmup")
-            warmup = atoi(argv[i + 1]);
+            warmup = atoi(argv[++i]);
         else if (key == "--bytes")
-            bytes = atoll(argv[i + 1]);
+            bytes = atoll(argv[++i]);
         else if (key == "--folder")
-            base = QString::fromLocal8Bit(argv[i + 1]);
+            base = QString::fromLocal8Bit(argv[++i]);
     }
     QTemporaryDir temp(base + "/lf-bench-save-XXXXXX");
     if (!temp.isValid()) {
@@ -90,8 +100,11 @@ int main(int argc, char **argv)
         }
         const double ddTime = msSince(t0);
         t0 = std::chrono::steady_clock::now();
+        QString saved = text;
+        if (!same)
+            saved[saved.size() - 1] = QChar(u'0' + (rep + warmup) % 10);
         try {
-            SaveFiles::WriteSaveFile(profile, text);
+            SaveFiles::WriteSaveFile(profile, saved);
         } catch (const HostError &error) {
             std::fprintf(stderr, "bench_save: %s\n", qPrintable(error.message()));
             return 1;
@@ -102,12 +115,15 @@ int main(int argc, char **argv)
             saveMs.append(saveTime);
         }
     }
-    const bool same = QFileInfo(profile).size() == bytes && QFileInfo(copy).size() == bytes;
+    const bool sizesOk = QFileInfo(profile).size() == bytes && QFileInfo(copy).size() == bytes;
+    const qsizetype versions =
+        QDir(temp.filePath("backups")).entryList(QDir::Files | QDir::Hidden).size();
     QJsonObject result{{"bytes", double(bytes)},
                        {"folder", base},
                        {"save_ms", saveMs},
                        {"dd_ms", ddMs},
-                       {"sizes_ok", same}};
+                       {"versions_kept", double(versions)},
+                       {"sizes_ok", sizesOk}};
     std::printf("%s\n", QJsonDocument(result).toJson(QJsonDocument::Compact).constData());
-    return same ? 0 : 1;
+    return sizesOk ? 0 : 1;
 }

@@ -6,7 +6,11 @@
 // Every write replaces the file atomically: the bytes go to a temporary file in the same
 // folder, are flushed to disk and renamed over the old file, so a crash, a kill or a full
 // disk at any moment leaves either the old or the new content, never a truncated file.
-// Every failure is a HostError whose message names the file and the reason.
+// Before a write replaces an existing file, and before a profile is deleted, its old
+// content is kept in the backups (SaveBackups); when that fails, the file is left as it
+// was and the write fails. Every failure is a HostError whose message names the file and
+// the reason.
+#include <QByteArray>
 #include <QString>
 
 namespace SaveFiles {
@@ -24,6 +28,9 @@ void WriteSaveFile(const QString &path, const QString &text);
 
 // Replaces the file at path with an empty file (zero bytes), under the same rules.
 void CreateEmptyFile(const QString &path);
+
+// Replaces the file at path with bytes exactly as given, under the same rules.
+void WriteSaveBytes(const QString &path, const QByteArray &bytes);
 
 // The name under which the player list shows the profile file fileName ("<name>.xml"):
 // the name without its last four characters, upper-cased by the full Unicode mapping

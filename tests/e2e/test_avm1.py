@@ -62,7 +62,8 @@ class Avm1Test(HostTestCase):
         def content(name):
             with open(os.path.join(host.save, name), "rb") as f:
                 return f.read()
-        self.assertEqual(sorted(os.listdir(host.save)), ["Anna.xml", "config.dat", "hs.dat"])
+        # backups/ holds the configuration the movie replaced.
+        self.assertEqual(sorted(os.listdir(host.save)), ["Anna.xml", "backups", "config.dat", "hs.dat"])
         self.assertEqual(content("Anna.xml"), (LEVEL + "\r\n").encode("utf-8"))
         self.assertEqual(content("hs.dat"), (SCORES + "\r\n").encode("utf-8"))
         self.assertEqual(content("config.dat"), b"volume=3\r\n")

@@ -3,6 +3,7 @@ players and reads and writes high scores and configuration; the answers arrive i
 movie unchanged and the files hold exactly what was sent."""
 
 import os
+import subprocess
 import unittest
 
 from harness import HostTestCase, probe_script, wait_for
@@ -76,6 +77,57 @@ class SaveDataTest(HostTestCase):
         self.assertIn(("PlayerLoadComplete", ""), host.acks())
         # The host goes on after the failures.
         self.assertIsNone(host.proc.poll())
+
+    def test_backups_restore_and_import_from_the_command_line(self):
+        host = self.make_host(config=probe_script(
+            ("send", "CreatePlayer", "Anna"),
+            ("send", "SaveLevelData", "ANNA|first"),
+            ("send", "SaveLevelData", "ANNA|second"),
+            ("send", "CreatePlayer", "anna"),
+            ("send", "GetPlayerList"), ("wait", "PlayerLoadComplete"),
+        ))
+        env = {k: v for k, v in host.env.items() if k != "DISPLAY"}  # no display needed
+
+        def run(*args):
+            done = subprocess.run([os.path.join(host.program, "lanternfall")] + list(args), env=env,
+                                  capture_output=True, text=True, timeout=30)
+            return done.returncode, done.stdout, done.stderr
+
+        def anna():
+            with open(os.path.join(host.save, "Anna.xml"), "rb") as f:
+                return f.read()
+
+        old = os.path.join(host.root, "old")
+        os.makedirs(old)
+        for name, data in (("ANNA.xml", b"<p>Jos\xe9</p>\r\n"), ("hs.dat", b"scores\r\n"), ("x.txt", b"")):
+            with open(os.path.join(old, name), "wb") as f:
+                f.write(data)
+        host.start()
+        host.wait_command("probe_done")
+        # The player list never shows the backups; the emptied profile's content is kept.
+        self.assertIn(("PlayerLoadComplete", "ANNA"), host.acks())
+        self.assertEqual(anna(), b"")
+        # Refused while the game runs, and nothing changes.
+        for args in (("--restore", "Anna.xml"), ("--import", old)):
+            code, _, err = run(*args)
+            self.assertEqual(code, 1, err)
+            self.assertIn("running", err)
+        self.assertEqual(anna(), b"")
+        host.stop()
+
+        code, out, _ = run("--backups")
+        self.assertEqual(code, 0)
+        rows = [line.split() for line in out.splitlines()]
+        self.assertEqual([(r[0], r[2]) for r in rows], [("Anna.xml", "8"), ("Anna.xml", "7")])
+        self.assertEqual(run("--restore", "anna.xml", rows[1][1])[0], 0)
+        self.assertEqual(anna(), b"first\r\n")
+        code, out, err = run("--import", old)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(anna(), b"<p>Jos\xe9</p>\r\n")
+        self.assertEqual(sorted(os.listdir(host.save)), ["Anna.xml", "backups", "config.dat", "hs.dat"])
+        # "first" again: the import replaced it.
+        self.assertEqual([line.split()[2] for line in run("--backups")[1].splitlines()], ["7", "8", "7"])
+        self.assertEqual(run("--import", os.path.join(host.program, "ruffle"))[0], 1)  # no save file
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 // A save interrupted at any moment, by SIGKILL or by a full disk, leaves either the old
-// or the new content of the file, never a truncated or mixed one.
+// or the new content of the file (and of its backups), never a truncated or mixed one.
 #include "bridge/core/FileHandler.h"
 #include "bridge/core/HostError.h"
+#include "bridge/core/SaveBackups.h"
 #include "bridge/core/SaveFiles.h"
 
 #include <QDir>
@@ -66,8 +67,13 @@ TEST(SaveCrashSafety, KilledWhileSavingLeavesTheOldOrTheNewText)
         ASSERT_TRUE(now == bytesA || now == bytesB)
             << "after kill " << i << " the file holds " << now.size() << " bytes";
     }
-    // What the killed writers left are temporary files only, never profiles.
+    // What the killed writers left are temporary files only, never profiles; every version
+    // the backups kept is whole.
     EXPECT_EQ(FileHandler::ListFiles(dir.path() + "/*.xml"), QStringList{"Anna.xml"});
+    for (const SaveBackups::Version &version : SaveBackups::List(dir.path())) {
+        const QByteArray kept = ReadBytes(version.path);
+        ASSERT_TRUE(kept == bytesA || kept == bytesB) << qPrintable(version.path);
+    }
 }
 
 TEST(SaveCrashSafety, FullDiskFailsTheWriteAndKeepsTheOldFile)

@@ -176,7 +176,7 @@ TEST_F(SaveFilesTest, NoTemporaryFileIsLeftAfterASuccessOrAFailedWrite)
 {
     writeBytes("Anna.xml", "old\r\n");
     WriteSaveFile(path("Anna.xml"), "new");
-    EXPECT_EQ(entries(), QStringList{"Anna.xml"});
+    EXPECT_EQ(entries(), (QStringList{"Anna.xml", "backups"}));
 
     // A file-size limit makes the write itself fail halfway, after the temporary file
     // exists, as a full disk would.
@@ -193,7 +193,8 @@ TEST_F(SaveFilesTest, NoTemporaryFileIsLeftAfterASuccessOrAFailedWrite)
 
     EXPECT_TRUE(message.contains(path("Anna.xml"))) << message.toStdString();
     EXPECT_EQ(bytesOf("Anna.xml"), QByteArray("new\r\n"));
-    EXPECT_EQ(entries(), QStringList{"Anna.xml"});
+    EXPECT_EQ(entries(), (QStringList{"Anna.xml", "backups"}));
+    EXPECT_EQ(QDir(path("backups")).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 TEST_F(SaveFilesTest, LeftoverTemporaryFilesAreNoProfilesAndCanBeRemoved)
@@ -280,7 +281,7 @@ TEST_F(SaveFilesTest, DeleteRemovesTheProfile)
     writeBytes("Anna.xml", "a\r\n");
     writeBytes("Bob.xml", "b\r\n");
     DeleteProfile(ProfilePath(dir.path(), "ANNA"));
-    EXPECT_EQ(entries(), QStringList{"Bob.xml"});
+    EXPECT_EQ(entries(), (QStringList{"Bob.xml", "backups"}));
 }
 
 TEST_F(SaveFilesTest, DeletingAMissingProfileIsAnErrorNamingIt)

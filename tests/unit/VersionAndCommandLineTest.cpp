@@ -1,6 +1,7 @@
 // The version record, the files that repeat it, and the answers of the command line.
 #include "resources/CommandLine.h"
 #include "resources/VersionRecord.h"
+#include "shell/SaveFolderCommands.h"
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -135,7 +136,8 @@ TEST(CommandLine, HelpListsWhatTheProgramAccepts)
     ASSERT_EQ(run.code, 0);
     EXPECT_EQ(run.err, "");
     for (const char *item : {"Usage: lanternfall", "--version", "--help", "LANTERNFALL_TRACE",
-                             "LANTERNFALL_PAGE_LOG", "APPDATA", "XDG_DATA_HOME", "Lanternfall"})
+                             "LANTERNFALL_PAGE_LOG", "APPDATA", "XDG_DATA_HOME", "Lanternfall",
+                             "--backups", "--restore FILE [TIME]", "--import DIR"})
         EXPECT_NE(run.out.find(item), std::string::npos) << item;
     // --help wins over --version, in either order.
     EXPECT_EQ(Call({"--version", "--help"}).out, run.out);
@@ -152,6 +154,22 @@ TEST(CommandLine, AnyOtherArgumentIsNamedAndRefused)
         EXPECT_EQ(run.code, 2) << bad;
         EXPECT_EQ(run.out, "") << "no partial answer for " << bad;
         EXPECT_NE(run.err.find("\"" + bad + "\""), std::string::npos) << run.err;
+    }
+}
+
+TEST(CommandLine, SaveFolderCommandsRefuseWrongOperands)
+{
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"--restore"}, {"--restore", "a.xml", "t", "x"}, {"--import"},
+          {"--import", "a", "b"}, {"--backups", "x"}, {"--help", "--backups"}, {"--help"}}) {
+        args.insert(args.begin(), "lanternfall");
+        std::vector<char *> argv;
+        for (std::string &arg : args)
+            argv.push_back(arg.data());
+        std::ostringstream out, err;
+        const auto code = SaveFolderCommands::Handle(int(argv.size()), argv.data(), out, err);
+        EXPECT_EQ(code, args.back() == "--help" ? std::nullopt : std::optional(2)) << args.back();
+        EXPECT_EQ(out.str(), "");
     }
 }
 
