@@ -52,14 +52,15 @@ void frmMain::HandleMovieCommand(const QString &command, const QString &args)
         }
         FlashCallFunction(QStringLiteral("LevelLoadComplete"), text);
     } else if (command == u"SaveLevelData") {
-        // Name and data are split at every "|"; data holding "|" is kept up to its first one.
-        const QStringList parts = args.isEmpty() ? QStringList() : args.split(u'|');
-        if (parts.size() < 2)
+        // The name ends at the first "|" (a name never holds one); everything after it is
+        // the player's data, also where the data itself holds "|".
+        const qsizetype bar = args.indexOf(u'|');
+        if (bar < 0)
             throw HostError(
                 QStringLiteral("SaveLevelData needs a player name and data separated by \"|\", "
                                "got \"%1\"; nothing was saved")
                     .arg(args));
-        SaveFiles::WriteSaveFile(profile(parts[0]), parts[1]);
+        SaveFiles::WriteSaveFile(profile(args.left(bar)), args.mid(bar + 1));
     } else if (command == u"DeletePlayer") {
         SaveFiles::DeleteProfile(profile(args));
     } else if (command == u"quit") {
