@@ -210,6 +210,7 @@ INSTANTIATE_TEST_SUITE_P(
         SaveFolderCase{"UnsetAppDataUsesXdg", nullptr, "/xdg", "/xdg/Lanternfall"},
         SaveFolderCase{"RelativeXdgIsIgnored", nullptr, "rel/data",
                        "/home/.local/share/Lanternfall"},
+        SaveFolderCase{"RelativeAppDataIsIgnored", "rel/roaming", "/xdg", "/xdg/Lanternfall"},
         SaveFolderCase{"NeitherSet", nullptr, nullptr, "/home/.local/share/Lanternfall"}),
     fakes::ByLabel);
 
