@@ -72,8 +72,12 @@ void frmMain::GoWindowMode(bool isExitting)
         return; // only the display mode is given back
 
     // A failure from here ends the switch silently, with the steps before it left done.
+    // Once the title bar is back the game plays in a window, so the screen saver comes back
+    // also when the movie could not be told.
+    bool windowed = false;
     try {
         Form_RemoveTitleBar(this, true);
+        windowed = true;
         fullScreen = false;
         FitStageToWorkArea();
         SetOuterWidth(FrameExtraWidth_ + GameWidth);
@@ -81,10 +85,11 @@ void frmMain::GoWindowMode(bool isExitting)
         KeepInsideWorkArea();
         LayoutFlashPlayer();
         FlashCallFunction(QStringLiteral("SwitchFullscreenMarker"), QStringLiteral("false"));
-        if (ScreenSaverWasActive_)
-            SetScreenSaverActive(true);
-    } catch (const HostError &) {
+    } catch (const HostError &error) {
+        Note(QStringLiteral("The switch to window mode ended early: %1").arg(error.message()));
     }
+    if (windowed && ScreenSaverWasActive_)
+        SetScreenSaverActive(true);
 }
 
 void frmMain::ToggleFullScreen()

@@ -293,6 +293,35 @@ TEST_F(InputTest, FailedReturnIsTriedAgainOnTheNextOccasion)
     expectPlaying(true);
 }
 
+TEST_F(InputTest, FailingFocusCallsStillMoveTheGameAndAreReportedOnce)
+{
+    screenSaver.active = true;
+    startWithInput();
+    player->failFor << "notifyGame";
+    application(QEvent::ApplicationDeactivate);
+    EXPECT_EQ(ui.errors.size(), 1);
+    expectSuspended();
+    EXPECT_TRUE(screenSaver.active);
+
+    window->SetWindowState(0);
+    application(QEvent::ApplicationActivate);
+    EXPECT_TRUE(window->fullScreen);
+    EXPECT_EQ(display.size(), Stage);
+    // The Windows key and the deactivation that follow it: failures of a row, no new report.
+    send(KeyDown, Qt::Key_Meta, None, nullptr, XK_Super_L);
+    application(QEvent::ApplicationDeactivate);
+    expectSuspended();
+    EXPECT_EQ(ui.errors.size(), 1);
+
+    // A call that goes through ends the row: the next failure is reported again.
+    player->failFor.clear();
+    window->SetWindowState(0);
+    application(QEvent::ApplicationActivate);
+    player->failFor << "notifyGame";
+    application(QEvent::ApplicationDeactivate);
+    EXPECT_EQ(ui.errors.size(), 2);
+}
+
 TEST_F(InputTest, WindowModeAwayAndBackOnlyTellsTheMovie)
 {
     startWithInput();

@@ -311,7 +311,7 @@ INSTANTIATE_TEST_SUITE_P(Failures, FullScreenTrap,
                                            TrapCase{"MinimisedThenMarkerFails", true, 1, true, 1}),
                          fakes::ByLabel);
 
-TEST_F(WindowModesTest, WindowModeEndsSilentlyWhenTheMarkerFails)
+TEST_F(WindowModesTest, WindowModeEndsSilentlyWhenTheMarkerFailsWithTheScreenSaverBack)
 {
     screenSaver.active = true;
     startOn(1920, 1080);
