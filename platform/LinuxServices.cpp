@@ -70,10 +70,39 @@ void QtUserInterface::ReportError(const QString &text)
 {
     std::fprintf(stderr, "lanternfall: %s\n", qPrintable(text));
     std::fflush(stderr);
+    // A row of failing commands must not cover the screen with boxes: a text already shown
+    // is counted in its box, and beyond a few boxes the reports stay on stderr.
+    boxes_.removeIf([](const Box &b) { return b.box.isNull() || !b.box->isVisible(); });
+    for (Box &open : boxes_) {
+        if (open.text == text) {
+            ++open.times;
+            Describe(open);
+            return;
+        }
+    }
+    if (boxes_.size() >= MostBoxes) {
+        ++withoutBox_;
+        Describe(boxes_.last());
+        return;
+    }
     auto *box = new QMessageBox(QMessageBox::Warning, ApplicationTitle, text, QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
+    boxes_.append({text, box});
+    withoutBox_ = 0; // counted from here in the newest box
     box->show();
+}
+
+void QtUserInterface::Describe(Box &box)
+{
+    QStringList lines;
+    if (box.times > 1)
+        lines << QStringLiteral("This happened %1 times.").arg(box.times);
+    if (withoutBox_ > 0 && &box == &boxes_.last())
+        lines << QStringLiteral("%1 more failure(s) were reported only on the program's error "
+                                "output (stderr).")
+                     .arg(withoutBox_);
+    box.box->setInformativeText(lines.join(u'\n'));
 }
 
 void ImmediateProcess::EndNow(int exitCode)
