@@ -19,6 +19,15 @@ void frmMain::flashPlayer_FSCommand(const QString &command, const QString &args)
     // received (so also the commands that end the program) and its outcome once done.
     const QString commandCopy = command;
     const QString argsCopy = args;
+    // Once the program has decided to end (a start failure being told, a close going
+    // ahead), no command runs any more: none may save or switch modes behind the message.
+    if (ended_) {
+        ProtocolTrace::Record(ProtocolTrace::Direction::Command, commandCopy, argsCopy,
+                              QStringLiteral("not run: the program is ending"));
+        Note(QStringLiteral("The movie's command \"%1\" was not run: the program is ending")
+                 .arg(commandCopy));
+        return;
+    }
     ProtocolTrace::Record(ProtocolTrace::Direction::Command, commandCopy, argsCopy,
                           QStringLiteral("received"));
     try {

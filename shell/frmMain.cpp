@@ -199,6 +199,12 @@ void frmMain::closeEvent(QCloseEvent *event)
         std::fprintf(stderr, "lanternfall: the movie was not told of the close request (%s); "
                              "closing\n",
                      qPrintable(error.message()));
+        // What the movie asked for before it stopped answering (a save among it) is done
+        // first, within a bound; from then on nothing more runs.
+        if (const int dropped = flashPlayer_->RunWaitingCommands(CloseCommandsBoundMs))
+            Note(QStringLiteral("%1 of the movie's commands were not run: the program is ending")
+                     .arg(dropped));
+        ended_ = true;
         event->accept();
         QApplication::quit();
     }

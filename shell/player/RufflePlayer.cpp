@@ -8,6 +8,7 @@
 #include "shell/player/PageBridge.h"
 #include "shell/player/PlayerPage.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -217,6 +218,25 @@ void RufflePlayer::dispatchCommands()
         emit FSCommand(command, args);
     }
     dispatching_ = false;
+}
+
+int RufflePlayer::RunWaitingCommands(int boundMs)
+{
+    // Not inside a command or a call's wait: the commands keep their one-at-a-time order
+    // (those waiting then are dropped with the rest).
+    QElapsedTimer clock;
+    clock.start();
+    if (!dispatching_ && waiting_ == 0) {
+        dispatching_ = true;
+        while (!pendingCommands_.isEmpty() && clock.elapsed() < boundMs) {
+            const auto [command, args] = pendingCommands_.dequeue();
+            emit FSCommand(command, args);
+        }
+        dispatching_ = false;
+    }
+    const int dropped = int(pendingCommands_.size());
+    pendingCommands_.clear();
+    return dropped;
 }
 
 void RufflePlayer::onPlayerState(const QString &state, const QString &detail)

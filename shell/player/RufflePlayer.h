@@ -52,6 +52,7 @@ public:
     QRect containerRect() const override;
     QString CallFunction(const QString &request) override;
     QWidget *inputWindow() override;
+    int RunWaitingCommands(int boundMs) override;
 
     // How long a call into the movie may take before it counts as failed.
     void setCallTimeout(int milliseconds) { callTimeoutMs_ = milliseconds; }

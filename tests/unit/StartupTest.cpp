@@ -249,7 +249,11 @@ TEST_F(StartupTest, AMovieThatCannotStartGivesTheDesktopBackTellsWhyAndEnds)
     QApplication::sendEvent(qApp, &deactivate);
     QEvent activate(QEvent::ApplicationActivate);
     QApplication::sendEvent(qApp, &activate);
+    // Nor does a command the movie still raises: nothing is saved behind the message.
+    emit player->FSCommand("SaveHighScores", "late");
+    emit player->FSCommand("game_fullscrn", "true");
     EXPECT_TRUE(log.events.isEmpty()) << log.dump();
+    EXPECT_FALSE(QFile::exists(window->SavePath() + "/hs.dat"));
     EXPECT_TRUE(ui.errors.isEmpty());
 }
 
@@ -269,9 +273,15 @@ TEST_F(StartupTest, CloseGoesAheadWhenTheMovieCannotBeTold)
 {
     start();
     player->failFor << "CloseRequested";
+    // Raised while the host waited for the movie's answer: still saved on the way out.
+    player->waiting = {{"SaveLevelData", "ANNA|kept"}};
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(log.count("player.call CloseRequested"), 1);
+    EXPECT_EQ(readFile(window->SavePath() + "/ANNA.xml"), "kept\r\n");
+    // Nothing after that.
+    emit player->FSCommand("SaveHighScores", "late");
+    EXPECT_FALSE(QFile::exists(window->SavePath() + "/hs.dat"));
 }
 
 } // namespace
