@@ -20,6 +20,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <cstdio>
+
 static void InitPageResources()
 {
     // The page lives in a static library's resources, which must be registered by hand.
@@ -160,17 +162,22 @@ void RufflePlayer::setMovie(const QString &path)
     if (movieCheck_.joinable())
         movieCheck_.join();
     movieCheck_ = std::thread([this, path] {
-        const QString problem = MovieFile::ContentProblem(path);
-        QMetaObject::invokeMethod(this, [this, problem] { onMovieChecked(problem); },
+        QString note;
+        const QString problem = MovieFile::ContentProblem(path, &note);
+        QMetaObject::invokeMethod(this, [this, problem, note] { onMovieChecked(problem, note); },
                                   Qt::QueuedConnection);
     });
 }
 
-void RufflePlayer::onMovieChecked(const QString &problem)
+void RufflePlayer::onMovieChecked(const QString &problem, const QString &note)
 {
     // A damaged movie fails the start, also when the player began to play what it could.
+    // What is odd about a movie that plays all the same is only noted.
     if (!problem.isEmpty())
         stopPlayer(Damaged(moviePath_, problem), true);
+    else if (!note.isEmpty())
+        std::fprintf(stderr, "lanternfall: the movie \"%s\": %s\n", qPrintable(moviePath_),
+                     qPrintable(note));
 }
 
 void RufflePlayer::setAllowFullScreen(const QString &value)

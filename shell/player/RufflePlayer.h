@@ -72,7 +72,7 @@ private:
     void onPageCommand(const QString &command, const QString &args);
     void dispatchCommands();
     void onPlayerState(const QString &state, const QString &detail);
-    void onMovieChecked(const QString &problem);
+    void onMovieChecked(const QString &problem, const QString &note);
     // Stops the player with a message: a start failure while the movie has not loaded (or
     // when startFailure says so), a failure report otherwise.
     void stopPlayer(const QString &message, bool startFailure = false);
