@@ -35,6 +35,8 @@ int main(int argc, char **argv)
     platform::FileInstanceLock instanceLock(platform::FileInstanceLock::DefaultPath());
     if (instanceLock.AnotherCopyRuns())
         return 0;
+    // No library may start a session bus of its own that would outlive the program.
+    platform::SettleSessionBusAddress();
     // The guardian that gives the desktop its display mode and screen saver back however the
     // program ends; started while the process still has one thread and no X connection.
     platform::Watchdog::Start();

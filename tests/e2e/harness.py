@@ -237,7 +237,8 @@ class Host:
         self.proc = None
 
     def start(self, extra_env=None):
-        env = dict(self.env, **(extra_env or {}))
+        """Starts the host; a variable given as None in extra_env is left out."""
+        env = {k: v for k, v in dict(self.env, **(extra_env or {})).items() if v is not None}
         stderr = open(os.path.join(self.root, "stderr-%d.txt" % len(self.procs)), "w+")
         proc = subprocess.Popen([os.path.join(self.program, "lanternfall")], env=env,
                                 stdout=subprocess.DEVNULL, stderr=stderr, start_new_session=True)

@@ -127,7 +127,7 @@ protected:
 struct FailureCase {
     const char *label;
     friend void PrintTo(const FailureCase &c, std::ostream *os) { *os << c.label; }
-    enum { NoBus, NothingListens, BusNeverAnswers, NoService, ServiceHangs } kind;
+    enum { NoBus, NoBusSettled, NothingListens, BusNeverAnswers, NoService, ServiceHangs } kind;
     const char *noted;
 };
 
@@ -137,8 +137,11 @@ class InhibitFailure : public ScreenSaverInhibitTest,
 TEST_P(InhibitFailure, IsNotedOnceAndNeverHoldsUpTheCaller)
 {
     const FailureCase &c = GetParam();
-    if (c.kind == FailureCase::NoBus) {
+    if (c.kind == FailureCase::NoBus || c.kind == FailureCase::NoBusSettled) {
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        // As main() leaves it for every library: an address where no bus can be.
+        if (c.kind == FailureCase::NoBusSettled)
+            platform::SettleSessionBusAddress();
     } else if (c.kind == FailureCase::NothingListens) {
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir_.filePath("none").toUtf8());
     } else if (c.kind == FailureCase::BusNeverAnswers) {
@@ -194,6 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
     Kinds, InhibitFailure,
     ::testing::Values(
         FailureCase{"NoBus", FailureCase::NoBus, "no session bus"},
+        FailureCase{"NoBusSettled", FailureCase::NoBusSettled, "no session bus"},
         FailureCase{"NothingListens", FailureCase::NothingListens, "cannot connect"},
         FailureCase{"BusNeverAnswers", FailureCase::BusNeverAnswers, "cannot connect"},
         FailureCase{"NoService", FailureCase::NoService, "ServiceUnknown"},
@@ -201,3 +205,17 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.label); });
 
 } // namespace
+
+TEST(SessionBusAddress, IsTheGivenOneTheUsersOrNone)
+{
+    QTemporaryDir runtime;
+    EXPECT_EQ(platform::SessionBusAddressFor("unix:path=/run/bus", runtime.path()),
+              "unix:path=/run/bus");
+    // Where no bus can ever listen: nothing may start one of its own instead.
+    const QByteArray none = platform::SessionBusAddressFor("", runtime.path());
+    EXPECT_TRUE(none.startsWith("unix:path=/dev/null/")) << none.constData();
+    QFile bus(runtime.filePath("bus"));
+    ASSERT_TRUE(bus.open(QIODevice::WriteOnly));
+    EXPECT_EQ(platform::SessionBusAddressFor("", runtime.path()),
+              "unix:path=" + runtime.filePath("bus").toUtf8());
+}
