@@ -3,9 +3,9 @@
 #include "bridge/core/ProtocolTrace.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QMessageBox>
+#include <QProcess>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -116,7 +116,26 @@ void ImmediateProcess::EndNow(int exitCode)
 
 bool DesktopUrlOpener::Open(const QString &address)
 {
-    return QDesktopServices::openUrl(QUrl(address));
+    // The desktop's choice of browser through xdg-open, as Qt would ask it, but never with
+    // the host's own environment.
+    const QStringList path = environment_.value(QStringLiteral("PATH")).split(u':', Qt::SkipEmptyParts);
+    QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"), path);
+    if (program.isEmpty()) {
+        const QString browser = environment_.value(QStringLiteral("BROWSER")).section(u':', 0, 0);
+        if (!browser.isEmpty())
+            program = QStandardPaths::findExecutable(browser, path);
+    }
+    if (program.isEmpty()) {
+        std::fprintf(stderr, "lanternfall: cannot open %s: neither xdg-open nor $BROWSER is "
+                             "there\n",
+                     qPrintable(address));
+        return false;
+    }
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments({address});
+    process.setProcessEnvironment(environment_);
+    return process.startDetached();
 }
 
 } // namespace platform

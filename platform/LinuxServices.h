@@ -53,9 +53,20 @@ public:
     void EndNow(int exitCode) override;
 };
 
+// Opens addresses with xdg-open (else $BROWSER), started with the environment given: the
+// one the program was started with, so that nothing the host set for itself and its web
+// engine (Qt's platform and rendering path, the engine's switches, the session bus it
+// settled on) reaches the browser.
 class DesktopUrlOpener : public UrlOpener {
 public:
+    explicit DesktopUrlOpener(QProcessEnvironment environment)
+        : environment_(std::move(environment))
+    {
+    }
     bool Open(const QString &address) override;
+
+private:
+    QProcessEnvironment environment_;
 };
 
 } // namespace platform

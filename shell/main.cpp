@@ -15,12 +15,16 @@
 #include "shell/player/RufflePlayer.h"
 
 #include <QApplication>
+#include <QProcessEnvironment>
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
     if (const auto exitCode = HandleCommandLine(argc, argv))
         return *exitCode;
+    // The environment the program was started with: what the user's browser gets for a
+    // link. What the host sets from here on is for itself and the web engine only.
+    const QProcessEnvironment startEnvironment = QProcessEnvironment::systemEnvironment();
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (qEnvironmentVariableIsEmpty("DISPLAY")
         && (platform.isEmpty() || platform.startsWith("wayland"))) {
@@ -51,7 +55,7 @@ int main(int argc, char **argv)
     platform::QtUserInterface ui;
     platform::ImmediateProcess process;
     platform::X11ScreenSaver screenSaver;
-    platform::DesktopUrlOpener urlOpener;
+    platform::DesktopUrlOpener urlOpener(startEnvironment);
     platform::X11KeySender keySender;
     platform::DBusScreenSaverInhibit screenSaverInhibit(QStringLiteral("Lanternfall"));
     platform::X11DisplayModes displayModes;

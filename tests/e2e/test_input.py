@@ -162,10 +162,12 @@ class InputTest(HostTestCase):
         os.makedirs(fake)
         log = os.path.join(host.root, "xdg-open.log")
         script = os.path.join(fake, "xdg-open")
-        # The browser runs with the user's environment, not the tuning the host gives the
-        # web engine's own processes (a leak would show after the address).
+        # The browser runs with the environment the host was started with, not what the
+        # host set for itself and the web engine (a leak would show after the address).
+        own = ("MALLOC_MMAP_THRESHOLD_", "QT_QPA_PLATFORM", "QT_QUICK_BACKEND",
+               "QT_XCB_GL_INTEGRATION", "QTWEBENGINE_CHROMIUM_FLAGS")
         with open(script, "w") as f:
-            f.write("#!/bin/sh\necho \"$@$MALLOC_MMAP_THRESHOLD_\" >> %s\n" % log)
+            f.write("#!/bin/sh\necho \"$@%s\" >> %s\n" % ("".join("$" + v for v in own), log))
         os.chmod(script, 0o755)
         host.start(extra_env={"PATH": fake + ":" + os.environ["PATH"]})
         host.wait_ready()
