@@ -91,6 +91,9 @@ void frmMain::HandleMovieCommand(const QString &command, const QString &args)
     } else if (command == u"SaveHighScores") {
         SaveFiles::WriteSaveFile(save + QStringLiteral("/hs.dat"), args);
     } else if (command == u"ShowSurvey") {
+        // The desktop's mode comes back before the end, as on "quit" (the guardian would
+        // only do it once the process is gone).
+        GoWindowMode(true);
         OpenBrowser(ExitSurveyUrl_, false);
         EndProcess();
     } else if (command == u"SurveyLinkClick") {
