@@ -167,11 +167,15 @@ void frmMain::Form_Load()
     flashPlayer_->setMovie(HostPaths::MoviePath(context_.programFolder));
     flashPlayer_->setAllowFullScreen(QStringLiteral("False"));
 
-    // 14. The first mode.
+    // 14. The first mode. A portrait desktop never enters full screen: the game plays in
+    //     its window, and the mode flag says so (a change of focus then leaves the window
+    //     alone instead of minimising it).
     if (fullScreen)
         GoFullScreen();
     else
         GoWindowMode(false);
+    if (PortraitDisplay)
+        fullScreen = false;
 
     // 15. The outer size with the frame, at the top-left corner of the screen.
     SetOuterWidth(GameWidth + FrameExtraWidth_);

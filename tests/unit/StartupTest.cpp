@@ -100,8 +100,13 @@ TEST_F(StartupTest, WidePortraitDesktopStartsWithoutFullScreen)
     EXPECT_EQ(log.count("display.Change"), 0);
     EXPECT_EQ(log.count("player.call"), 0);
     EXPECT_TRUE(hasTitleBar());
-    EXPECT_TRUE(window->fullScreen); // the flag is set; the switch did nothing
+    EXPECT_FALSE(window->fullScreen); // the game plays in its window, and the flag says so
     EXPECT_TRUE(window->isVisible());
+    // So a change of focus leaves the window where it is.
+    QEvent deactivate(QEvent::ApplicationDeactivate);
+    QApplication::sendEvent(qApp, &deactivate);
+    EXPECT_EQ(window->WindowState(), 0);
+    EXPECT_FALSE(FocusControls::ReturnToFullScreen);
 }
 
 TEST_F(StartupTest, ExistingSavesStayAndOnlyOurLeftoverTemporaryFilesGo)
