@@ -58,7 +58,23 @@ void frmMain::GoFullScreen()
 void frmMain::GoWindowMode(bool isExitting)
 {
     using namespace GameSettings;
-    const bool restored = modChangeRes::RestoreDesktopDisplayMode();
+    bool refused = false;
+    const bool restored = modChangeRes::RestoreDesktopDisplayMode(&refused);
+    if (refused) {
+        // The display kept the game's mode: the game stays as it is rather than show a
+        // window on a screen the size of the stage. Leaving, that is only noted.
+        const auto &saved = modChangeRes::CurrentState();
+        const QString what = QStringLiteral("The display did not take the desktop's mode "
+                                            "(%1x%2) back")
+                                 .arg(saved.SavedWidth)
+                                 .arg(saved.SavedHeight);
+        if (isExitting) {
+            Note(what);
+            return;
+        }
+        FlashCallFunction(QStringLiteral("SwitchFullscreenMarker"), QStringLiteral("true"));
+        throw HostError(what + QStringLiteral("; the game stays in full-screen mode."));
+    }
     if (!restored && !isExitting) {
         // The desktop is not larger than the stage: window mode is refused.
         if (services_.ui)
