@@ -28,13 +28,25 @@ bool IsWindowsKey(const QKeyEvent *key)
     return key->key() == Qt::Key_Super_L || key->key() == Qt::Key_Super_R;
 }
 
+bool IsEnter(const QKeyEvent *key)
+{
+    return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+}
+
+// When Enter was last let go (the X server's time, 0: not yet). The X server repeats a
+// held key as a release and a press of one time stamp; Qt tells most such presses by
+// isAutoRepeat(), but not all (measured under Xvfb: one in about ten).
+quint64 enterReleasedAt = 0;
+
 // Ctrl+Enter toggles the mode only while Ctrl is really held: a Ctrl key-down reached the
 // player, and the key event says Ctrl is down (a Ctrl released in another application
 // leaves CtrlDown set). Holding the keys toggles once, not on every repeat.
 bool IsToggle(const QKeyEvent *key)
 {
-    return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && ctrlDown &&
-           key->modifiers().testFlag(Qt::ControlModifier) && !key->isAutoRepeat();
+    const bool repeated =
+        key->isAutoRepeat() || (key->timestamp() != 0 && key->timestamp() == enterReleasedAt);
+    return IsEnter(key) && ctrlDown && key->modifiers().testFlag(Qt::ControlModifier) &&
+           !repeated;
 }
 
 class PlayerWindowFilter : public QObject {
@@ -72,12 +84,16 @@ protected:
             }
             return false;
         }
-        case QEvent::KeyRelease:
-            if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Control) {
+        case QEvent::KeyRelease: {
+            const auto *keyEvent = static_cast<QKeyEvent *>(event);
+            if (keyEvent->key() == Qt::Key_Control) {
                 ctrlDown = false;
                 return true;
             }
+            if (IsEnter(keyEvent))
+                enterReleasedAt = keyEvent->timestamp();
             return false;
+        }
         default:
             return false;
         }
@@ -125,6 +141,7 @@ void Reset()
 {
     playerHwnd = nullptr;
     ctrlDown = false;
+    enterReleasedAt = 0;
 }
 
 } // namespace RightClickModule2

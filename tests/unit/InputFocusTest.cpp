@@ -133,6 +133,25 @@ TEST_F(InputTest, CtrlReleasedElsewhereLeavesEnterAloneAPlainKey)
     expectPlaying(false);
 }
 
+TEST_F(InputTest, HeldCtrlEnterTogglesOnceThoughQtMissesARepeat)
+{
+    startWithInput();
+    send(KeyDown, Qt::Key_Control, Ctrl);
+    // The X server repeats a held key as a release and a press of one time stamp.
+    auto enter = [this](QEvent::Type type, quint64 time) {
+        QKeyEvent e(type, Qt::Key_Return, Ctrl, 36, 0xff0d, 0x4);
+        e.setTimestamp(time);
+        QCoreApplication::sendEvent(input, &e);
+    };
+    enter(KeyDown, 1000);
+    enter(KeyUp, 1660);
+    enter(KeyDown, 1660);
+    expectPlaying(false);
+    enter(KeyUp, 1700);
+    enter(KeyDown, 1900); // pressed again
+    expectPlaying(true);
+}
+
 TEST_F(InputTest, WithoutAPlayerWindowEverythingReachesThePlayer)
 {
     startWithInput("QQuickWidget");
