@@ -99,9 +99,11 @@ void QtUserInterface::Describe(Box &box)
     if (box.times > 1)
         lines << QStringLiteral("This happened %1 times.").arg(box.times);
     if (withoutBox_ > 0 && &box == &boxes_.last())
-        lines << QStringLiteral("%1 more failure(s) were reported only on the program's error "
-                                "output (stderr).")
-                     .arg(withoutBox_);
+        lines << (withoutBox_ == 1 ? QStringLiteral("1 more failure was reported only on the "
+                                                    "program's error output (stderr).")
+                                   : QStringLiteral("%1 more failures were reported only on the "
+                                                    "program's error output (stderr).")
+                                         .arg(withoutBox_));
     box.box->setInformativeText(lines.join(u'\n'));
 }
 

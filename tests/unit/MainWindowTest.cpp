@@ -99,7 +99,7 @@ TEST(ReportBoxes, OneBoxPerTextAndAFewAtMost)
     for (int i = 0; i < 12; ++i)
         ui.ReportError(QString("failure %1").arg(i));
     ASSERT_EQ(boxes().keys(), QStringList({"failure 0", "failure 1", "the same failure"}));
-    EXPECT_TRUE(boxes()["failure 1"]->informativeText().startsWith("10 more failure(s)"));
+    EXPECT_TRUE(boxes()["failure 1"]->informativeText().startsWith("10 more failures were"));
 
     // Read and closed, a text gets a box of its own again.
     for (QMessageBox *box : boxes())
