@@ -119,6 +119,44 @@ class InputTest(HostTestCase):
         # The minimising deactivates the application: the movie hears it a second time.
         host.wait_ack("notifyGame", "lostFocus", count=2)
 
+    def test_stray_keys_a_failing_movie_and_a_row_of_reports(self):
+        # The movie's focus function throws; its third mode marker (after two Ctrl+Enter)
+        # sets off twelve failing commands in a row.
+        host, wid = self.start_host(config=probe_script(
+            ("throw", "notifyGame"), ("wait_count", "SwitchFullscreenMarker", "3"),
+            ("flood", "12", "DeletePlayer", "nobody")))
+        # Shift then Alt (Meta_L on the standard keymap) is no Windows key.
+        self.display.run("xdotool", "keydown", "shift", "keydown", "alt", "keyup", "alt",
+                         "keyup", "shift", "key", "a")
+        host.wait_command("probe_key", "up:65")
+        self.assertEqual([c for c in host.calls("notifyGame") if c["arg"] == "lostFocus"], [])
+        self.assertEqual(self.display.screen_size(), (800, 600))
+        # Ctrl+Return held down: the keys repeat, the mode changes once.
+        self.display.run("xdotool", "keydown", "ctrl", "keydown", "Return", "sleep", "1",
+                         "keyup", "Return", "keyup", "ctrl", "key", "a")
+        host.wait_command("probe_key", "up:65", count=2)
+        self.assertGreater(self.keys_seen(host).count("down:13"), 2, "no key repeat")
+        self.assertEqual(self.markers(host)[1:], ["false"])
+        # Back to full screen: twelve failures, one box counting them.
+        self.display.run("xdotool", "key", "ctrl+Return")
+        wait_for(lambda: len(host.commands("DeletePlayer")) == 12, what="the failing commands")
+        box = wait_for(self.display.dialogs, 10, what="the report")
+        self.assertEqual(len(box), 1)
+        self.assertEqual(host.stderr_of(host.proc).count('"DeletePlayer" failed'), 12)
+        # Another application: the failing "lostFocus" still gives the desktop back and
+        # minimises the game, with one report of its own; coming back, no more reports.
+        other = KeyRecorder(self.display)
+        self.addCleanup(other.close)
+        self.display.run("xdotool", "windowactivate", "--sync", str(other.wid))
+        wait_for(lambda: self.display.screen_size() == (1920, 1080), 5, what="the desktop mode")
+        wait_for(lambda: wid not in self.display.windows("^Lanternfall$"), 5, what="minimised")
+        wait_for(lambda: len(self.display.dialogs()) == 2, 10, what="the focus call's report")
+        self.display.run("xdotool", "windowactivate", "--sync", str(wid))
+        wait_for(lambda: self.display.screen_size() == (800, 600), 10, what="full screen again")
+        self.assertEqual(len(self.display.dialogs()), 2)
+        self.assertEqual(len([line for line in host.reports(host.proc) if "notifyGame" in line
+                              and "not told" not in line]), 1)
+
     def test_keep_awake_keys_reset_the_idle_time(self):
         host, wid = self.start_host()
         # In step with the timer (a slow start may already have seen a tick): after one
