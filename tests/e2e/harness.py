@@ -237,8 +237,7 @@ class Host:
         self.proc = None
 
     def start(self, extra_env=None):
-        """Starts the host; a variable given as None in extra_env is left out."""
-        env = {k: v for k, v in dict(self.env, **(extra_env or {})).items() if v is not None}
+        env = dict(self.env, **(extra_env or {}))
         stderr = open(os.path.join(self.root, "stderr-%d.txt" % len(self.procs)), "w+")
         proc = subprocess.Popen([os.path.join(self.program, "lanternfall")], env=env,
                                 stdout=subprocess.DEVNULL, stderr=stderr, start_new_session=True)

@@ -125,26 +125,21 @@ class InputTest(HostTestCase):
         host, wid = self.start_host(config=probe_script(
             ("throw", "notifyGame"), ("wait_count", "SwitchFullscreenMarker", "3"),
             ("flood", "12", "DeletePlayer", "nobody")))
-        # Shift then Alt (Meta_L on the standard keymap) is no Windows key.
+        # Shift then Alt (Meta_L on the standard keymap) is no Windows key; Ctrl+Return held
+        # down switches once while the keys repeat.
         self.display.run("xdotool", "keydown", "shift", "keydown", "alt", "keyup", "alt",
-                         "keyup", "shift", "key", "a")
-        host.wait_command("probe_key", "up:65")
-        self.assertEqual([c for c in host.calls("notifyGame") if c["arg"] == "lostFocus"], [])
-        self.assertEqual(self.display.screen_size(), (800, 600))
-        # Ctrl+Return held down: the keys repeat, the mode changes once.
-        self.display.run("xdotool", "keydown", "ctrl", "keydown", "Return", "sleep", "1",
+                         "keyup", "shift", "keydown", "ctrl", "keydown", "Return", "sleep", "1",
                          "keyup", "Return", "keyup", "ctrl", "key", "a")
-        host.wait_command("probe_key", "up:65", count=2)
+        host.wait_command("probe_key", "up:65")
+        self.assertNotIn("lostFocus", [c["arg"] for c in host.calls("notifyGame")])
         self.assertGreater(self.keys_seen(host).count("down:13"), 2, "no key repeat")
         self.assertEqual(self.markers(host)[1:], ["false"])
         # Back to full screen: twelve failures, one box counting them.
         self.display.run("xdotool", "key", "ctrl+Return")
         wait_for(lambda: len(host.commands("DeletePlayer")) == 12, what="the failing commands")
-        box = wait_for(self.display.dialogs, 10, what="the report")
-        self.assertEqual(len(box), 1)
-        self.assertEqual(host.stderr_of(host.proc).count('"DeletePlayer" failed'), 12)
+        self.assertEqual(len(wait_for(self.display.dialogs, 10, what="the report")), 1)
         # Another application: the failing "lostFocus" still gives the desktop back and
-        # minimises the game, with one report of its own; coming back, no more reports.
+        # minimises the game, with one report; coming back adds none.
         other = KeyRecorder(self.display)
         self.addCleanup(other.close)
         self.display.run("xdotool", "windowactivate", "--sync", str(other.wid))
@@ -154,8 +149,6 @@ class InputTest(HostTestCase):
         self.display.run("xdotool", "windowactivate", "--sync", str(wid))
         wait_for(lambda: self.display.screen_size() == (800, 600), 10, what="full screen again")
         self.assertEqual(len(self.display.dialogs()), 2)
-        self.assertEqual(len([line for line in host.reports(host.proc) if "notifyGame" in line
-                              and "not told" not in line]), 1)
 
     def test_keep_awake_keys_reset_the_idle_time(self):
         host, wid = self.start_host()

@@ -60,12 +60,10 @@ public:
     // Raises the commands in `waiting` (all of them: the fake takes no time).
     int RunWaitingCommands(int) override
     {
-        log_.add("player.RunWaitingCommands");
         for (const auto &[command, args] : std::exchange(waiting, {}))
             emit FSCommand(command, args);
         return 0;
     }
-
     QStringList requests;
     QSet<QString> failFor;
     int failNext = 0;

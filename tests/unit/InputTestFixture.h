@@ -54,11 +54,9 @@ private:
     std::function<bool(QObject *, QEvent *)> f_;
 };
 
-// The X keysyms a key event from the X server carries as its native virtual key.
-inline constexpr quint32 XK_Meta_L = 0xffe7, XK_Super_L = 0xffeb, XK_Super_R = 0xffec;
-
-// A key event carries `keysym` as its native key when given (as from the X server), none
-// otherwise (as made inside the program).
+// A key event from the X server carries its keysym as the native key; one made inside the
+// program none (keysym 0).
+inline constexpr quint32 XK_Meta_L = 0xffe7, XK_Super_L = 0xffeb;
 inline std::unique_ptr<QEvent> MakeEvent(QEvent::Type type, int code, Qt::KeyboardModifiers mods = {},
                                          quint32 keysym = 0, bool autoRepeat = false)
 {

@@ -25,20 +25,15 @@ protected:
     }
 };
 
-TEST_P(EndingTest, QuitAndShowSurveyGiveTheDesktopModeBackAndEnd)
+TEST_P(EndingTest, QuitGivesTheDesktopModeBackAndEnds)
 {
-    for (const char *ending : {"quit", "ShowSurvey"}) {
-        screenSaver.active = GetParam();
-        restartOn(1920, 1080);
-        command(ending, "ignored");
-        EXPECT_EQ(log.events,
-                  QStringList{ModeText(1920, 1080, 32, 60)} + screenSaverOn() +
-                      QStringList({"inhibit.Flush", "process.EndNow"}))
-            << ending;
-        // The window is left as it was.
-        EXPECT_TRUE(window->fullScreen);
-        EXPECT_FALSE(hasTitleBar());
-    }
+    command("quit", "ignored");
+    EXPECT_EQ(log.events,
+              QStringList{ModeText(1920, 1080, 32, 60)} + screenSaverOn() +
+                  QStringList({"inhibit.Flush", "process.EndNow"}));
+    // The window is left as it was.
+    EXPECT_TRUE(window->fullScreen);
+    EXPECT_FALSE(hasTitleBar());
 }
 
 TEST_P(EndingTest, QuitOnASmallDesktopOnlyEnds)
@@ -47,6 +42,13 @@ TEST_P(EndingTest, QuitOnASmallDesktopOnlyEnds)
     restartOn(800, 600);
     command("quit");
     EXPECT_EQ(log.events, screenSaverOn() + QStringList({"inhibit.Flush", "process.EndNow"}));
+}
+
+TEST_P(EndingTest, ShowSurveyGivesTheDesktopModeBackAndEnds)
+{
+    command("ShowSurvey");
+    EXPECT_EQ(log.events, QStringList{ModeText(1920, 1080, 32, 60)} + screenSaverOn() +
+                              QStringList({"inhibit.Flush", "process.EndNow"}));
 }
 
 TEST_P(EndingTest, SurveyLinkOpensNothingAndGoesOn)

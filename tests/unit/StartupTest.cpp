@@ -106,7 +106,6 @@ TEST_F(StartupTest, WidePortraitDesktopStartsWithoutFullScreen)
     QEvent deactivate(QEvent::ApplicationDeactivate);
     QApplication::sendEvent(qApp, &deactivate);
     EXPECT_EQ(window->WindowState(), 0);
-    EXPECT_FALSE(FocusControls::ReturnToFullScreen);
 }
 
 TEST_F(StartupTest, ExistingSavesStayAndOnlyOurLeftoverTemporaryFilesGo)

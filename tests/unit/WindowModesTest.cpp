@@ -275,12 +275,8 @@ TEST_F(WindowModesTest, ADesktopModeTheDisplayRefusesKeepsTheGameInFullScreen)
     EXPECT_THROW(window->GoWindowMode(false), HostError);
     EXPECT_TRUE(window->fullScreen);
     EXPECT_FALSE(hasTitleBar());
-    EXPECT_EQ(display.size(), QSize(800, 600));
     EXPECT_EQ(log.starting("player.call"), QStringList{Marker(true)});
-    // Leaving, it is only noted.
-    log.clear();
-    EXPECT_NO_THROW(window->GoWindowMode(true));
-    EXPECT_EQ(log.starting("player.call"), QStringList{});
+    EXPECT_NO_THROW(window->GoWindowMode(true)); // leaving, it is only noted
 }
 
 // --- Error traps --------------------------------------------------------------------------
