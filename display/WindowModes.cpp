@@ -101,8 +101,7 @@ void frmMain::GoWindowMode(bool isExitting)
         KeepInsideWorkArea();
         LayoutFlashPlayer();
         FlashCallFunction(QStringLiteral("SwitchFullscreenMarker"), QStringLiteral("false"));
-    } catch (const HostError &error) {
-        Note(QStringLiteral("The switch to window mode ended early: %1").arg(error.message()));
+    } catch (const HostError &) {
     }
     if (windowed && ScreenSaverWasActive_)
         SetScreenSaverActive(true);
