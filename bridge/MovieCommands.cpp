@@ -19,6 +19,15 @@ void frmMain::flashPlayer_FSCommand(const QString &command, const QString &args)
     // received (so also the commands that end the program) and its outcome once done.
     const QString commandCopy = command;
     const QString argsCopy = args;
+    // Once the program has decided to end (a start failure being told, a close going
+    // ahead), no command runs any more: none may save or switch modes behind the message.
+    if (ended_) {
+        ProtocolTrace::Record(ProtocolTrace::Direction::Command, commandCopy, argsCopy,
+                              QStringLiteral("not run: the program is ending"));
+        Note(QStringLiteral("The movie's command \"%1\" was not run: the program is ending")
+                 .arg(commandCopy));
+        return;
+    }
     ProtocolTrace::Record(ProtocolTrace::Direction::Command, commandCopy, argsCopy,
                           QStringLiteral("received"));
     try {
@@ -52,14 +61,15 @@ void frmMain::HandleMovieCommand(const QString &command, const QString &args)
         }
         FlashCallFunction(QStringLiteral("LevelLoadComplete"), text);
     } else if (command == u"SaveLevelData") {
-        // Name and data are split at every "|"; data holding "|" is kept up to its first one.
-        const QStringList parts = args.isEmpty() ? QStringList() : args.split(u'|');
-        if (parts.size() < 2)
+        // The name ends at the first "|" (a name never holds one); everything after it is
+        // the player's data, also where the data itself holds "|".
+        const qsizetype bar = args.indexOf(u'|');
+        if (bar < 0)
             throw HostError(
                 QStringLiteral("SaveLevelData needs a player name and data separated by \"|\", "
                                "got \"%1\"; nothing was saved")
                     .arg(args));
-        SaveFiles::WriteSaveFile(profile(parts[0]), parts[1]);
+        SaveFiles::WriteSaveFile(profile(args.left(bar)), args.mid(bar + 1));
     } else if (command == u"DeletePlayer") {
         SaveFiles::DeleteProfile(profile(args));
     } else if (command == u"quit") {
@@ -81,6 +91,9 @@ void frmMain::HandleMovieCommand(const QString &command, const QString &args)
     } else if (command == u"SaveHighScores") {
         SaveFiles::WriteSaveFile(save + QStringLiteral("/hs.dat"), args);
     } else if (command == u"ShowSurvey") {
+        // The desktop's mode comes back before the end, as on "quit" (the guardian would
+        // only do it once the process is gone).
+        GoWindowMode(true);
         OpenBrowser(ExitSurveyUrl_, false);
         EndProcess();
     } else if (command == u"SurveyLinkClick") {

@@ -58,7 +58,23 @@ void frmMain::GoFullScreen()
 void frmMain::GoWindowMode(bool isExitting)
 {
     using namespace GameSettings;
-    const bool restored = modChangeRes::RestoreDesktopDisplayMode();
+    bool refused = false;
+    const bool restored = modChangeRes::RestoreDesktopDisplayMode(&refused);
+    if (refused) {
+        // The display kept the game's mode: the game stays as it is rather than show a
+        // window on a screen the size of the stage. Leaving, that is only noted.
+        const auto &saved = modChangeRes::CurrentState();
+        const QString what = QStringLiteral("The display did not take the desktop's mode "
+                                            "(%1x%2) back")
+                                 .arg(saved.SavedWidth)
+                                 .arg(saved.SavedHeight);
+        if (isExitting) {
+            Note(what);
+            return;
+        }
+        FlashCallFunction(QStringLiteral("SwitchFullscreenMarker"), QStringLiteral("true"));
+        throw HostError(what + QStringLiteral("; the game stays in full-screen mode."));
+    }
     if (!restored && !isExitting) {
         // The desktop is not larger than the stage: window mode is refused.
         if (services_.ui)
@@ -72,8 +88,12 @@ void frmMain::GoWindowMode(bool isExitting)
         return; // only the display mode is given back
 
     // A failure from here ends the switch silently, with the steps before it left done.
+    // Once the title bar is back the game plays in a window, so the screen saver comes back
+    // also when the movie could not be told.
+    bool windowed = false;
     try {
         Form_RemoveTitleBar(this, true);
+        windowed = true;
         fullScreen = false;
         FitStageToWorkArea();
         SetOuterWidth(FrameExtraWidth_ + GameWidth);
@@ -81,10 +101,10 @@ void frmMain::GoWindowMode(bool isExitting)
         KeepInsideWorkArea();
         LayoutFlashPlayer();
         FlashCallFunction(QStringLiteral("SwitchFullscreenMarker"), QStringLiteral("false"));
-        if (ScreenSaverWasActive_)
-            SetScreenSaverActive(true);
     } catch (const HostError &) {
     }
+    if (windowed && ScreenSaverWasActive_)
+        SetScreenSaverActive(true);
 }
 
 void frmMain::ToggleFullScreen()

@@ -74,17 +74,23 @@ void SetGameDisplayMode()
                       state.SavedFrequency);
 }
 
-bool RestoreDesktopDisplayMode()
+bool RestoreDesktopDisplayMode(bool *refused)
 {
+    if (refused)
+        *refused = false;
     if (state.SavedWidth > GameSettings::GameWidth && state.SavedHeight > GameSettings::GameHeight) {
+        bool accepted = true;
         ChangeDisplayMode(state.SavedWidth, state.SavedHeight, state.SavedColorDepth,
-                          state.SavedFrequency);
-        return true;
+                          state.SavedFrequency, &accepted);
+        if (refused)
+            *refused = !accepted;
+        return accepted;
     }
     return false;
 }
 
-bool ChangeDisplayMode(int16_t width, int16_t height, int16_t colorDepth, int16_t frequency)
+bool ChangeDisplayMode(int16_t width, int16_t height, int16_t colorDepth, int16_t frequency,
+                       bool *accepted)
 {
     const bool size = width != 0 && height != 0;
     const bool noSize = width == 0 && height == 0;
@@ -127,8 +133,9 @@ bool ChangeDisplayMode(int16_t width, int16_t height, int16_t colorDepth, int16_
     }
     // Every other pattern hands the record to the platform as it stands.
     record.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT | DM_DISPLAYFREQUENCY;
-    if (displayModes)
-        displayModes->ChangeTemporarily(record);
+    const bool taken = !displayModes || displayModes->ChangeTemporarily(record);
+    if (accepted)
+        *accepted = taken;
     return true;
 }
 

@@ -23,12 +23,16 @@ void CheckDesktopDisplay();
 void SetGameDisplayMode();
 
 // Switches back to the recorded mode when it is larger than the stage in both dimensions
-// and returns true; otherwise returns false and leaves the display as it is.
-bool RestoreDesktopDisplayMode();
+// and returns true; otherwise returns false and leaves the display as it is. A switch back
+// that the display refuses returns false as well, with *refused set: the display is still
+// in the game's mode.
+bool RestoreDesktopDisplayMode(bool *refused = nullptr);
 
 // Fills the record from the four values (a zero keeps the value last asked for) and hands
-// it to the platform. True when the platform was called.
-bool ChangeDisplayMode(int16_t width, int16_t height, int16_t colorDepth, int16_t frequency);
+// it to the platform. True when the platform was called; *accepted tells whether it took
+// the mode.
+bool ChangeDisplayMode(int16_t width, int16_t height, int16_t colorDepth, int16_t frequency,
+                       bool *accepted = nullptr);
 
 // Remembers the values of a request of the given kind ("ChangeResol", "ChangeColor",
 // "ChangeFreq" or "ChangeAll").

@@ -52,10 +52,27 @@ void frmMain::DisableRightClick()
         RightClickModule2::HookPlayerWindow(this);
 }
 
+QString frmMain::TellFocus(const QString &what)
+{
+    // The display, the window and the screen saver follow the focus whatever the movie
+    // makes of being told: the caller passes a failure on once those steps are done. A
+    // movie that keeps failing the call is reported once; later failures go to stderr
+    // only, until a call goes through again.
+    try {
+        FlashCallFunction(QStringLiteral("notifyGame"), what);
+        focusCallFailed_ = false;
+    } catch (const HostError &error) {
+        if (!std::exchange(focusCallFailed_, true))
+            return error.message();
+        Note(QStringLiteral("The movie was not told \"%1\": %2").arg(what, error.message()));
+    }
+    return QString();
+}
+
 void frmMain::FocusLossSteps()
 {
     FocusControls::AppActive = false;
-    FlashCallFunction(QStringLiteral("notifyGame"), QStringLiteral("lostFocus"));
+    const QString failure = TellFocus(QStringLiteral("lostFocus"));
     if (fullScreen) {
         GoWindowMode(true);
         // The desktop may blank and lock again while the game waits minimised; the return to
@@ -66,12 +83,16 @@ void frmMain::FocusLossSteps()
         FocusControls::ReturnToFullScreen = true;
         SetWindowState(1);
     }
+    if (!failure.isEmpty())
+        throw HostError(failure);
 }
 
 void frmMain::FocusGainSteps()
 {
     NoteMinimised(true);
     FocusControls::AppActive = true;
-    FlashCallFunction(QStringLiteral("notifyGame"), QStringLiteral("gainedFocus"));
+    const QString failure = TellFocus(QStringLiteral("gainedFocus"));
     ReturnToFullScreenOnce();
+    if (!failure.isEmpty())
+        throw HostError(failure);
 }

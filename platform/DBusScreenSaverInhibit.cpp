@@ -4,6 +4,7 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QSemaphore>
@@ -21,19 +22,15 @@ namespace {
 const QString Service = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString ObjectPath = QStringLiteral("/org/freedesktop/ScreenSaver");
 
-// The session bus's address: the environment's, else the user bus of a systemd session.
-// Nothing else: for an X display without a bus, libdbus would start one of its own
-// ("autolaunch"), which no desktop service is on and which outlives the program.
+// /dev/null is no folder, so nothing can ever listen there.
+constexpr char NoBus[] = "unix:path=/dev/null/lanternfall-no-session-bus";
+
+// The session bus's address (SessionBusAddressFor); empty where there is none.
 QString SessionBusAddress()
 {
-    const QString address = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
-    if (!address.isEmpty())
-        return address;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QString userBus = runtime + QStringLiteral("/bus");
-    if (!runtime.isEmpty() && QFileInfo(userBus).exists())
-        return QStringLiteral("unix:path=") + userBus;
-    return QString();
+    const QByteArray address = SessionBusAddressFor(qgetenv("DBUS_SESSION_BUS_ADDRESS"),
+                                                    qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    return address == NoBus ? QString() : QString::fromLocal8Bit(address);
 }
 
 void NoteOnStderr(const QString &text)
@@ -43,6 +40,24 @@ void NoteOnStderr(const QString &text)
 }
 
 } // namespace
+
+QByteArray SessionBusAddressFor(const QByteArray &given, const QString &runtimeDir)
+{
+    if (!given.isEmpty())
+        return given;
+    // The user bus of a systemd session, where libdbus would look next.
+    const QString userBus = runtimeDir + QStringLiteral("/bus");
+    if (!runtimeDir.isEmpty() && QFileInfo(userBus).exists())
+        return "unix:path=" + QFile::encodeName(userBus);
+    return NoBus;
+}
+
+void SettleSessionBusAddress()
+{
+    qputenv("DBUS_SESSION_BUS_ADDRESS",
+            SessionBusAddressFor(qgetenv("DBUS_SESSION_BUS_ADDRESS"),
+                                 qEnvironmentVariable("XDG_RUNTIME_DIR")));
+}
 
 // Lives on the object's own thread; only `want` is called from outside.
 class DBusScreenSaverInhibit::Worker : public QObject {
@@ -112,7 +127,8 @@ private:
             return true;
         const QString address = SessionBusAddress();
         if (address.isEmpty()) {
-            fail(QStringLiteral("there is no session bus (DBUS_SESSION_BUS_ADDRESS is not set)"));
+            fail(QStringLiteral("there is no session bus (none in DBUS_SESSION_BUS_ADDRESS or "
+                                "$XDG_RUNTIME_DIR/bus)"));
             return false;
         }
         QDBusConnection bus = QDBusConnection::connectToBus(address, connectionName_);

@@ -1,11 +1,22 @@
 #pragma once
 #include "platform/Services.h"
 
+#include <QByteArray>
 #include <functional>
 
 class QThread;
 
 namespace platform {
+
+// The session bus's address for the whole process and every process it starts (the web
+// engine's included): the one given, else the user's bus at $XDG_RUNTIME_DIR/bus, else an
+// address at which no bus can ever be. Without an address libdbus and GLib start a bus of
+// their own for the X display ("autolaunch": dbus-launch and a dbus-daemon), which no
+// desktop service is on and which outlives the program.
+QByteArray SessionBusAddressFor(const QByteArray &given, const QString &runtimeDir);
+// Puts that address into the environment. Call in main() before any library may look for
+// the bus, after the environment the user's programs get (links) has been taken.
+void SettleSessionBusAddress();
 
 // The freedesktop screen-saver inhibit: Inhibit and UnInhibit of org.freedesktop.ScreenSaver
 // at /org/freedesktop/ScreenSaver on the session bus, which GNOME, KDE, XFCE and the Wayland

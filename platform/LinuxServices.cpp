@@ -3,9 +3,9 @@
 #include "bridge/core/ProtocolTrace.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QMessageBox>
+#include <QProcess>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -70,10 +70,41 @@ void QtUserInterface::ReportError(const QString &text)
 {
     std::fprintf(stderr, "lanternfall: %s\n", qPrintable(text));
     std::fflush(stderr);
+    // A row of failing commands must not cover the screen with boxes: a text already shown
+    // is counted in its box, and beyond a few boxes the reports stay on stderr.
+    boxes_.removeIf([](const Box &b) { return b.box.isNull() || !b.box->isVisible(); });
+    for (Box &open : boxes_) {
+        if (open.text == text) {
+            ++open.times;
+            Describe(open);
+            return;
+        }
+    }
+    if (boxes_.size() >= MostBoxes) {
+        ++withoutBox_;
+        Describe(boxes_.last());
+        return;
+    }
     auto *box = new QMessageBox(QMessageBox::Warning, ApplicationTitle, text, QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
+    boxes_.append({text, box});
+    withoutBox_ = 0; // counted from here in the newest box
     box->show();
+}
+
+void QtUserInterface::Describe(Box &box)
+{
+    QStringList lines;
+    if (box.times > 1)
+        lines << QStringLiteral("This happened %1 times.").arg(box.times);
+    if (withoutBox_ > 0 && &box == &boxes_.last())
+        lines << (withoutBox_ == 1 ? QStringLiteral("1 more failure was reported only on the "
+                                                    "program's error output (stderr).")
+                                   : QStringLiteral("%1 more failures were reported only on the "
+                                                    "program's error output (stderr).")
+                                         .arg(withoutBox_));
+    box.box->setInformativeText(lines.join(u'\n'));
 }
 
 void ImmediateProcess::EndNow(int exitCode)
@@ -87,7 +118,26 @@ void ImmediateProcess::EndNow(int exitCode)
 
 bool DesktopUrlOpener::Open(const QString &address)
 {
-    return QDesktopServices::openUrl(QUrl(address));
+    // The desktop's choice of browser through xdg-open, as Qt would ask it, but never with
+    // the host's own environment.
+    const QStringList path = environment_.value(QStringLiteral("PATH")).split(u':', Qt::SkipEmptyParts);
+    QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-open"), path);
+    if (program.isEmpty()) {
+        const QString browser = environment_.value(QStringLiteral("BROWSER")).section(u':', 0, 0);
+        if (!browser.isEmpty())
+            program = QStandardPaths::findExecutable(browser, path);
+    }
+    if (program.isEmpty()) {
+        std::fprintf(stderr, "lanternfall: cannot open %s: neither xdg-open nor $BROWSER is "
+                             "there\n",
+                     qPrintable(address));
+        return false;
+    }
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments({address});
+    process.setProcessEnvironment(environment_);
+    return process.startDetached();
 }
 
 } // namespace platform

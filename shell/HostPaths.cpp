@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdio>
+
 namespace HostPaths {
 
 QString ProgramFolder()
@@ -16,14 +18,32 @@ QString ProgramFolder()
     return QCoreApplication::applicationDirPath();
 }
 
+namespace {
+
+// A folder from the environment that is set but relative would move the saves with the
+// working folder: it is not used, with a note, and the next rule decides.
+bool UsableFolder(const char *name, const QString &value)
+{
+    if (value.isEmpty())
+        return false;
+    if (QDir::isAbsolutePath(value))
+        return true;
+    std::fprintf(stderr, "lanternfall: %s=\"%s\" is not an absolute path; the save folder is "
+                         "not taken from it\n",
+                 name, qPrintable(value));
+    return false;
+}
+
+} // namespace
+
 QString SaveFolder(const QString &title, const std::function<QString(const char *)> &env)
 {
     const QString appData = env("APPDATA");
-    if (!appData.isEmpty())
+    if (UsableFolder("APPDATA", appData))
         return QDir::cleanPath(appData + u'/' + title);
     QString dataHome = env("XDG_DATA_HOME");
     // A relative XDG_DATA_HOME is invalid and is ignored, as the base-directory rules say.
-    if (dataHome.isEmpty() || !QDir::isAbsolutePath(dataHome)) {
+    if (!UsableFolder("XDG_DATA_HOME", dataHome)) {
         QString home = env("HOME");
         if (home.isEmpty())
             home = QDir::homePath();

@@ -8,8 +8,9 @@ namespace HostPaths {
 // The folder of the real executable, symbolic links resolved.
 QString ProgramFolder();
 
-// The save folder for this title: $APPDATA/<title> when APPDATA is set and not empty,
-// otherwise $XDG_DATA_HOME/<title> (default ~/.local/share/<title>). Never a path at "/".
+// The save folder for this title: $APPDATA/<title> when APPDATA is an absolute path,
+// otherwise $XDG_DATA_HOME/<title> when that is one (default ~/.local/share/<title>); a
+// relative value is passed over with a note on stderr. Never a path at "/".
 // `env` reads an environment variable (empty when unset).
 QString SaveFolder(const QString &title, const std::function<QString(const char *)> &env);
 

@@ -167,11 +167,15 @@ void frmMain::Form_Load()
     flashPlayer_->setMovie(HostPaths::MoviePath(context_.programFolder));
     flashPlayer_->setAllowFullScreen(QStringLiteral("False"));
 
-    // 14. The first mode.
+    // 14. The first mode. A portrait desktop never enters full screen: the game plays in
+    //     its window, and the mode flag says so (a change of focus then leaves the window
+    //     alone instead of minimising it).
     if (fullScreen)
         GoFullScreen();
     else
         GoWindowMode(false);
+    if (PortraitDisplay)
+        fullScreen = false;
 
     // 15. The outer size with the frame, at the top-left corner of the screen.
     SetOuterWidth(GameWidth + FrameExtraWidth_);
@@ -199,6 +203,12 @@ void frmMain::closeEvent(QCloseEvent *event)
         std::fprintf(stderr, "lanternfall: the movie was not told of the close request (%s); "
                              "closing\n",
                      qPrintable(error.message()));
+        // What the movie asked for before it stopped answering (a save among it) is done
+        // first, within a bound; from then on nothing more runs.
+        if (const int dropped = flashPlayer_->RunWaitingCommands(CloseCommandsBoundMs))
+            Note(QStringLiteral("%1 of the movie's commands were not run: the program is ending")
+                     .arg(dropped));
+        ended_ = true;
         event->accept();
         QApplication::quit();
     }

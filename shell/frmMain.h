@@ -69,8 +69,14 @@ public:
     void DisableRightClick();
     // Installs the main window's filter (application activation).
     void HookMainWindow();
+    // The focus steps run to their end whatever the movie's "notifyGame" call does; its
+    // failure is then passed on (the first of a row of failures only).
     void FocusLossSteps();
     void FocusGainSteps();
+
+    // How long a close that goes ahead without the movie still runs the commands the
+    // movie raised before it.
+    static constexpr int CloseCommandsBoundMs = 3000;
 
     // Runs one top-level step: a failure is reported and the program goes on. Once the
     // program is ending, no further step runs.
@@ -155,6 +161,9 @@ private:
     void RunFormResize();
     void ReturnToFullScreenOnce();
 
+    // Tells the movie of a focus change; returns the failure to report, if any.
+    QString TellFocus(const QString &what);
+
     void tmrDisableSleep_Timer();
     void OpenExternalLink(const QUrl &url);
     void Report(const QString &what);
@@ -187,6 +196,7 @@ private:
     bool ScreenSaverWasActive_ = false;
     bool ended_ = false;
     bool returningToFullScreen_ = false;
+    bool focusCallFailed_ = false; // the last "notifyGame" call failed
 
     // The output that holds the game and its rectangle now (screen pixels, root
     // coordinates); the desktop's work area on it, read while the desktop's mode is in

@@ -16,6 +16,7 @@
 #include "shell/player/RufflePlayer.h"
 
 #include <QApplication>
+#include <QProcessEnvironment>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -25,6 +26,9 @@ int main(int argc, char **argv)
         return *exitCode;
     if (const auto exitCode = HandleCommandLine(argc, argv))
         return *exitCode;
+    // The environment the program was started with: what the user's browser gets for a
+    // link. What the host sets from here on is for itself and the web engine only.
+    const QProcessEnvironment startEnvironment = QProcessEnvironment::systemEnvironment();
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (qEnvironmentVariableIsEmpty("DISPLAY")
         && (platform.isEmpty() || platform.startsWith("wayland"))) {
@@ -39,6 +43,8 @@ int main(int argc, char **argv)
     platform::FileInstanceLock instanceLock(platform::FileInstanceLock::DefaultPath());
     if (instanceLock.AnotherCopyRuns())
         return 0;
+    // No library may start a session bus of its own that would outlive the program.
+    platform::SettleSessionBusAddress();
     // The guardian that gives the desktop its display mode and screen saver back however the
     // program ends; started while the process still has one thread and no X connection.
     platform::Watchdog::Start();
@@ -53,7 +59,7 @@ int main(int argc, char **argv)
     platform::QtUserInterface ui;
     platform::ImmediateProcess process;
     platform::X11ScreenSaver screenSaver;
-    platform::DesktopUrlOpener urlOpener;
+    platform::DesktopUrlOpener urlOpener(startEnvironment);
     platform::X11KeySender keySender;
     platform::DBusScreenSaverInhibit screenSaverInhibit(QStringLiteral("Lanternfall"));
     platform::X11DisplayModes displayModes;

@@ -15,14 +15,17 @@ namespace MovieFile {
 inline constexpr int HeaderBytes = 17;
 
 // The cheap check of a file of fileSize bytes whose first bytes are head (the first
-// HeaderBytes, or all of them when the file is shorter): the signature, and for an
-// uncompressed or LZMA movie whether the file holds the whole length its header gives.
+// HeaderBytes, or all of them when the file is shorter): the signature, the length, and for
+// an LZMA movie whether the file holds the whole compressed length its header gives.
 QString HeaderProblem(const QByteArray &head, qint64 fileSize);
 
-// The whole check of the file at path: the header as above, and for a zlib-compressed
-// movie whether its compressed stream is complete, intact (checksum) and unpacks to the
-// length the header gives. Reads the whole file once with a small buffer; LZMA content is
-// not unpacked (its header check stands).
-QString ContentProblem(const QString &path);
+// The whole check of the file at path: the header as above; for a zlib-compressed movie
+// whether its compressed stream holds the whole length the header gives; for an
+// uncompressed one shorter than its header says, whether its tags end within the file.
+// Only content that really ends early is refused: a stream whose checksum is missing or
+// wrong after the whole content, or a short uncompressed file whose tags end properly,
+// passes with a note on what is odd (into *note). Reads the file once with a small
+// buffer; LZMA content is not unpacked (its header check stands).
+QString ContentProblem(const QString &path, QString *note = nullptr);
 
 } // namespace MovieFile

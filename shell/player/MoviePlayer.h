@@ -44,6 +44,16 @@ public:
     // player is shown).
     virtual QWidget *inputWindow() = 0;
 
+    // Delivers the commands that wait their turn (raised while another command ran or a
+    // call into the movie was awaited) now, in order, as long as boundMs have not passed;
+    // the rest are dropped. Returns how many were dropped. Used when the program ends
+    // without the movie's "quit", so that a save it asked for is not lost.
+    virtual int RunWaitingCommands(int boundMs)
+    {
+        (void)boundMs;
+        return 0;
+    }
+
 signals:
     // A command raised by the movie, delivered on the user-interface thread in order.
     void FSCommand(const QString &command, const QString &args);

@@ -8,6 +8,7 @@
 #include "shell/player/PageBridge.h"
 #include "shell/player/PlayerPage.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -18,6 +19,8 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+
+#include <cstdio>
 
 static void InitPageResources()
 {
@@ -159,17 +162,22 @@ void RufflePlayer::setMovie(const QString &path)
     if (movieCheck_.joinable())
         movieCheck_.join();
     movieCheck_ = std::thread([this, path] {
-        const QString problem = MovieFile::ContentProblem(path);
-        QMetaObject::invokeMethod(this, [this, problem] { onMovieChecked(problem); },
+        QString note;
+        const QString problem = MovieFile::ContentProblem(path, &note);
+        QMetaObject::invokeMethod(this, [this, problem, note] { onMovieChecked(problem, note); },
                                   Qt::QueuedConnection);
     });
 }
 
-void RufflePlayer::onMovieChecked(const QString &problem)
+void RufflePlayer::onMovieChecked(const QString &problem, const QString &note)
 {
     // A damaged movie fails the start, also when the player began to play what it could.
+    // What is odd about a movie that plays all the same is only noted.
     if (!problem.isEmpty())
         stopPlayer(Damaged(moviePath_, problem), true);
+    else if (!note.isEmpty())
+        std::fprintf(stderr, "lanternfall: the movie \"%s\": %s\n", qPrintable(moviePath_),
+                     qPrintable(note));
 }
 
 void RufflePlayer::setAllowFullScreen(const QString &value)
@@ -217,6 +225,25 @@ void RufflePlayer::dispatchCommands()
         emit FSCommand(command, args);
     }
     dispatching_ = false;
+}
+
+int RufflePlayer::RunWaitingCommands(int boundMs)
+{
+    // Not inside a command or a call's wait: the commands keep their one-at-a-time order
+    // (those waiting then are dropped with the rest).
+    QElapsedTimer clock;
+    clock.start();
+    if (!dispatching_ && waiting_ == 0) {
+        dispatching_ = true;
+        while (!pendingCommands_.isEmpty() && clock.elapsed() < boundMs) {
+            const auto [command, args] = pendingCommands_.dequeue();
+            emit FSCommand(command, args);
+        }
+        dispatching_ = false;
+    }
+    const int dropped = int(pendingCommands_.size());
+    pendingCommands_.clear();
+    return dropped;
 }
 
 void RufflePlayer::onPlayerState(const QString &state, const QString &detail)

@@ -52,6 +52,7 @@ public:
     QRect containerRect() const override;
     QString CallFunction(const QString &request) override;
     QWidget *inputWindow() override;
+    int RunWaitingCommands(int boundMs) override;
 
     // How long a call into the movie may take before it counts as failed.
     void setCallTimeout(int milliseconds) { callTimeoutMs_ = milliseconds; }
@@ -71,7 +72,7 @@ private:
     void onPageCommand(const QString &command, const QString &args);
     void dispatchCommands();
     void onPlayerState(const QString &state, const QString &detail);
-    void onMovieChecked(const QString &problem);
+    void onMovieChecked(const QString &problem, const QString &note);
     // Stops the player with a message: a start failure while the movie has not loaded (or
     // when startFailure says so), a failure report otherwise.
     void stopPlayer(const QString &message, bool startFailure = false);

@@ -33,6 +33,8 @@ struct FakeDisplayModes : Logged, platform::DisplayModes {
     {
         log.add(ModeText(int(r.dmPelsWidth), int(r.dmPelsHeight), int(r.dmBitsPerPel),
                          int(r.dmDisplayFrequency)));
+        if (refuses)
+            return false;
         changes.push_back(current = r);
         for (platform::Output &o : outputs)
             if (o.name == selected)
@@ -54,6 +56,7 @@ struct FakeDisplayModes : Logged, platform::DisplayModes {
     platform::DisplayModeRecord current;
     std::vector<platform::DisplayModeRecord> changes;
     bool enumFails = false;
+    bool refuses = false; // the display takes no mode
     QList<platform::Output> outputs;
     QByteArray selected;
 };

@@ -57,9 +57,17 @@ public:
         return found;
     }
 
+    // Raises the commands in `waiting` (all of them: the fake takes no time).
+    int RunWaitingCommands(int) override
+    {
+        for (const auto &[command, args] : std::exchange(waiting, {}))
+            emit FSCommand(command, args);
+        return 0;
+    }
     QStringList requests;
     QSet<QString> failFor;
     int failNext = 0;
+    QList<QPair<QString, QString>> waiting; // commands raised, waiting their turn
     QWidget *input = nullptr; // the input window when set; the control itself otherwise
 
 private:

@@ -25,6 +25,8 @@ struct FilterRow {
     bool ctrlDownBefore;
     Outcome outcome;
     bool ctrlDownAfter;
+    quint32 keysym = 0; // the native key, as the X server gives it
+    bool autoRepeat = false;
 };
 
 class PlayerFilter : public InputTest, public ::testing::WithParamInterface<FilterRow> {};
@@ -39,7 +41,7 @@ TEST_P(PlayerFilter, ConsumesOrPassesOnAfterItsAction)
     ASSERT_EQ(RightClickModule2::CtrlDown(), r.ctrlDownBefore);
     log.clear();
 
-    send(r.type, r.code, r.mods);
+    send(r.type, r.code, r.mods, nullptr, r.keysym, r.autoRepeat);
 
     EXPECT_EQ(log.count(Reached), r.outcome == Consumed ? 0 : 1) << log.dump();
     EXPECT_EQ(RightClickModule2::CtrlDown(), r.ctrlDownAfter);
@@ -93,9 +95,15 @@ INSTANTIATE_TEST_SUITE_P(
         FilterRow{"ReturnAlone", KeyDown, Qt::Key_Return, None, false, Passed, false},
         // The modifier alone does not count: only a Ctrl key-down that reached the player.
         FilterRow{"ReturnWithUnseenCtrl", KeyDown, Qt::Key_Return, Ctrl, false, Passed, false},
+        FilterRow{"CtrlReturnRepeated", KeyDown, Qt::Key_Return, Ctrl, true, Passed, true, 0,
+                  true},
         FilterRow{"CtrlReturnUp", KeyUp, Qt::Key_Return, Ctrl, true, Passed, true},
         FilterRow{"CtrlSpace", KeyDown, Qt::Key_Space, Ctrl, true, Passed, true},
-        FilterRow{"Meta", KeyDown, Qt::Key_Meta, None, false, LosesFocus, false},
+        // Qt calls both the Windows keys and Shift+Alt (Meta_L) Key_Meta.
+        FilterRow{"WindowsKeyAsMeta", KeyDown, Qt::Key_Meta, None, false, LosesFocus, false,
+                  XK_Super_L},
+        FilterRow{"ShiftAltAsMeta", KeyDown, Qt::Key_Meta, Qt::ShiftModifier | Qt::AltModifier,
+                  false, Passed, false, XK_Meta_L},
         FilterRow{"SuperLeft", KeyDown, Qt::Key_Super_L, None, false, LosesFocus, false},
         FilterRow{"SuperRight", KeyDown, Qt::Key_Super_R, None, false, LosesFocus, false},
         FilterRow{"MetaUp", KeyUp, Qt::Key_Meta, None, false, Passed, false},
@@ -103,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
         FilterRow{"Backspace", KeyDown, Qt::Key_Backspace, None, false, Passed, false}),
     fakes::ByLabel);
 
-TEST_F(InputTest, CtrlReleasedElsewhereLeavesEnterAloneToggling)
+TEST_F(InputTest, CtrlReleasedElsewhereLeavesEnterAloneAPlainKey)
 {
     startWithInput();
     QWidget elsewhere(window.get());
@@ -112,16 +120,30 @@ TEST_F(InputTest, CtrlReleasedElsewhereLeavesEnterAloneToggling)
     EXPECT_TRUE(RightClickModule2::CtrlDown());
 
     send(KeyDown, Qt::Key_Enter);
-    expectPlaying(false);
-    send(KeyDown, Qt::Key_Return);
     expectPlaying(true);
+    send(KeyDown, Qt::Key_Return, Ctrl); // held again, its key-down gone elsewhere
+    expectPlaying(false);
 
     // A Ctrl key-up that reaches the player ends it.
     send(KeyUp, Qt::Key_Control);
     log.clear();
-    send(KeyDown, Qt::Key_Return);
+    send(KeyDown, Qt::Key_Return, Ctrl);
     EXPECT_EQ(log.events, QStringList{Reached});
-    expectPlaying(true);
+    expectPlaying(false);
+}
+
+TEST_F(InputTest, HeldCtrlEnterTogglesOnceThoughQtMissesARepeat)
+{
+    startWithInput();
+    send(KeyDown, Qt::Key_Control, Ctrl);
+    // The X server repeats a held key as a release and a press of one time stamp.
+    const std::pair<QEvent::Type, int> keys[] = {{KeyDown, 1000}, {KeyUp, 1660}, {KeyDown, 1660}};
+    for (const auto &[type, time] : keys) {
+        QKeyEvent e(type, Qt::Key_Return, Ctrl, 36, 0xff0d, 0x4);
+        e.setTimestamp(time);
+        QCoreApplication::sendEvent(input, &e);
+    }
+    expectPlaying(false);
 }
 
 TEST_F(InputTest, WithoutAPlayerWindowEverythingReachesThePlayer)
@@ -284,6 +306,24 @@ TEST_F(InputTest, FailedReturnIsTriedAgainOnTheNextOccasion)
     expectPlaying(true);
 }
 
+TEST_F(InputTest, FailingFocusCallsStillMoveTheGameAndAreReportedOnce)
+{
+    screenSaver.active = true;
+    startWithInput();
+    player->failFor << "notifyGame";
+    application(QEvent::ApplicationDeactivate);
+    expectSuspended();
+    EXPECT_TRUE(screenSaver.active);
+    // Back and away again (the Windows key, then the deactivation): no new report.
+    window->SetWindowState(0);
+    application(QEvent::ApplicationActivate);
+    EXPECT_EQ(display.size(), Stage);
+    send(KeyDown, Qt::Key_Meta, None, nullptr, XK_Super_L);
+    application(QEvent::ApplicationDeactivate);
+    expectSuspended();
+    EXPECT_EQ(ui.errors.size(), 1);
+}
+
 TEST_F(InputTest, WindowModeAwayAndBackOnlyTellsTheMovie)
 {
     startWithInput();
@@ -319,7 +359,7 @@ TEST_F(InputTest, MovieIsToldBeforeEarlierHandlersSeeTheActivation)
 TEST_F(InputTest, WindowsKeyThenDeactivationTellsLostFocusTwice)
 {
     startWithInput();
-    send(KeyDown, Qt::Key_Meta);
+    send(KeyDown, Qt::Key_Meta, None, nullptr, XK_Super_L);
     application(QEvent::ApplicationDeactivate);
     EXPECT_EQ(log.starting("player.call"), QStringList({LostFocus, LostFocus}));
     EXPECT_EQ(log.count(Reached), 1);

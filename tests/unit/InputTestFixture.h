@@ -54,13 +54,18 @@ private:
     std::function<bool(QObject *, QEvent *)> f_;
 };
 
-inline std::unique_ptr<QEvent> MakeEvent(QEvent::Type type, int code, Qt::KeyboardModifiers mods = {})
+// A key event from the X server carries its keysym as the native key; one made inside the
+// program none (keysym 0).
+inline constexpr quint32 XK_Meta_L = 0xffe7, XK_Super_L = 0xffeb;
+inline std::unique_ptr<QEvent> MakeEvent(QEvent::Type type, int code, Qt::KeyboardModifiers mods = {},
+                                         quint32 keysym = 0, bool autoRepeat = false)
 {
     const QPoint at(5, 5);
     switch (type) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
-        return std::make_unique<QKeyEvent>(type, code, mods);
+        return std::make_unique<QKeyEvent>(type, code, mods, keysym ? 133 : 0, keysym, 0,
+                                           QString(), autoRepeat);
     case QEvent::ContextMenu:
         return std::make_unique<QContextMenuEvent>(QContextMenuEvent::Reason(code), at, at,
                                                    mods);
@@ -86,9 +91,9 @@ protected:
     }
     // Sends one event to `target` (the player's input window by default).
     void send(QEvent::Type type, int code, Qt::KeyboardModifiers mods = {},
-              QWidget *target = nullptr)
+              QWidget *target = nullptr, quint32 keysym = 0, bool autoRepeat = false)
     {
-        const auto e = MakeEvent(type, code, mods);
+        const auto e = MakeEvent(type, code, mods, keysym, autoRepeat);
         input->watch = e.get();
         QCoreApplication::sendEvent(target ? target : input, e.get());
         input->watch = nullptr;

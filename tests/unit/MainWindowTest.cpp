@@ -2,10 +2,13 @@
 // reach Ruffle's configuration.
 #include "WindowTestFixture.h"
 
+#include "platform/LinuxServices.h"
 #include "shell/player/PersistedProperties.h"
 #include "shell/player/RuffleConfig.h"
 
+#include <QApplication>
 #include <QJsonObject>
+#include <QMessageBox>
 
 TEST_F(WindowTest, BeforeStartUpNothingIsShownOrLoaded)
 {
@@ -75,4 +78,25 @@ TEST(RuffleConfigTest, EachPropertyDrivesItsSetting)
         EXPECT_EQ(RuffleConfig::FromProperties(properties, "")[c.key], c.expected)
             << c.property << "=" << c.value;
     }
+}
+
+// A row of failures never covers the screen: one box per text, repeats counted in it, a few
+// boxes at most, the rest counted in the newest.
+TEST(ReportBoxes, OneBoxPerTextAndAFewAtMost)
+{
+    platform::QtUserInterface ui;
+    for (int i = 0; i < 12; ++i)
+        ui.ReportError("the same failure");
+    for (int i = 0; i < 12; ++i)
+        ui.ReportError(QString("failure %1").arg(i));
+    QMap<QString, QMessageBox *> boxes;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+            boxes[box->text()] = box;
+    ASSERT_EQ(boxes.keys(), QStringList({"failure 0", "failure 1", "the same failure"}));
+    EXPECT_EQ(boxes["the same failure"]->informativeText(), "This happened 12 times.");
+    EXPECT_TRUE(boxes["failure 1"]->informativeText().startsWith("10 more failures were"));
+    for (QMessageBox *box : boxes)
+        box->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

@@ -44,10 +44,11 @@ TEST_P(EndingTest, QuitOnASmallDesktopOnlyEnds)
     EXPECT_EQ(log.events, screenSaverOn() + QStringList({"inhibit.Flush", "process.EndNow"}));
 }
 
-TEST_P(EndingTest, ShowSurveyEndsWithoutADisplayChange)
+TEST_P(EndingTest, ShowSurveyGivesTheDesktopModeBackAndEnds)
 {
     command("ShowSurvey");
-    EXPECT_EQ(log.events, screenSaverOn() + QStringList({"inhibit.Flush", "process.EndNow"}));
+    EXPECT_EQ(log.events, QStringList{ModeText(1920, 1080, 32, 60)} + screenSaverOn() +
+                              QStringList({"inhibit.Flush", "process.EndNow"}));
 }
 
 TEST_P(EndingTest, SurveyLinkOpensNothingAndGoesOn)
@@ -124,16 +125,17 @@ INSTANTIATE_TEST_SUITE_P(Arguments, ModeRequestIgnored,
                                            ModeRequestCase{"EmptyInFullScreen", false, ""}),
                          fakes::ByLabel);
 
-TEST_F(MovieCommandsTest, FullScreenRequestOnAPortraitDesktopDoesNothing)
+TEST_F(MovieCommandsTest, ModeRequestsOnAPortraitDesktopDoNothing)
 {
     restartOn(1080, 1920);
-    command("game_fullscrn", "false"); // the portrait desktop is larger than the stage
-    ASSERT_FALSE(window->fullScreen);
+    ASSERT_FALSE(window->fullScreen); // it plays in its window from the start
+    const uint32_t before = style();
     log.clear();
     command("game_fullscrn", "true");
+    command("game_fullscrn", "false");
     EXPECT_TRUE(log.events.isEmpty()) << log.dump();
     EXPECT_FALSE(window->fullScreen);
-    EXPECT_TRUE(hasTitleBar());
+    EXPECT_EQ(style(), before);
 }
 
 TEST_F(MovieCommandsTest, ModeRequestsSwitchBothWays)

@@ -100,8 +100,12 @@ TEST_F(StartupTest, WidePortraitDesktopStartsWithoutFullScreen)
     EXPECT_EQ(log.count("display.Change"), 0);
     EXPECT_EQ(log.count("player.call"), 0);
     EXPECT_TRUE(hasTitleBar());
-    EXPECT_TRUE(window->fullScreen); // the flag is set; the switch did nothing
+    EXPECT_FALSE(window->fullScreen); // the game plays in its window, and the flag says so
     EXPECT_TRUE(window->isVisible());
+    // So a change of focus leaves the window where it is.
+    QEvent deactivate(QEvent::ApplicationDeactivate);
+    QApplication::sendEvent(qApp, &deactivate);
+    EXPECT_EQ(window->WindowState(), 0);
 }
 
 TEST_F(StartupTest, ExistingSavesStayAndOnlyOurLeftoverTemporaryFilesGo)
@@ -210,6 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
         SaveFolderCase{"UnsetAppDataUsesXdg", nullptr, "/xdg", "/xdg/Lanternfall"},
         SaveFolderCase{"RelativeXdgIsIgnored", nullptr, "rel/data",
                        "/home/.local/share/Lanternfall"},
+        SaveFolderCase{"RelativeAppDataIsIgnored", "rel/roaming", "/xdg", "/xdg/Lanternfall"},
         SaveFolderCase{"NeitherSet", nullptr, nullptr, "/home/.local/share/Lanternfall"}),
     fakes::ByLabel);
 
@@ -248,7 +253,11 @@ TEST_F(StartupTest, AMovieThatCannotStartGivesTheDesktopBackTellsWhyAndEnds)
     QApplication::sendEvent(qApp, &deactivate);
     QEvent activate(QEvent::ApplicationActivate);
     QApplication::sendEvent(qApp, &activate);
+    // Nor does a command the movie still raises: nothing is saved behind the message.
+    emit player->FSCommand("SaveHighScores", "late");
+    emit player->FSCommand("game_fullscrn", "true");
     EXPECT_TRUE(log.events.isEmpty()) << log.dump();
+    EXPECT_FALSE(QFile::exists(window->SavePath() + "/hs.dat"));
     EXPECT_TRUE(ui.errors.isEmpty());
 }
 
@@ -268,9 +277,15 @@ TEST_F(StartupTest, CloseGoesAheadWhenTheMovieCannotBeTold)
 {
     start();
     player->failFor << "CloseRequested";
+    // Raised while the host waited for the movie's answer: still saved on the way out.
+    player->waiting = {{"SaveLevelData", "ANNA|kept"}};
     EXPECT_TRUE(window->close());
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(log.count("player.call CloseRequested"), 1);
+    EXPECT_EQ(readFile(window->SavePath() + "/ANNA.xml"), "kept\r\n");
+    // Nothing after that.
+    emit player->FSCommand("SaveHighScores", "late");
+    EXPECT_FALSE(QFile::exists(window->SavePath() + "/hs.dat"));
 }
 
 } // namespace
