@@ -23,7 +23,10 @@ void frmMain::GoFullScreen()
         return;
     heldPlace_.reset();
     LeaveWindowMode();
-    modChangeRes::SetGameDisplayMode();
+    // Full screen on the desktop's own mode changes no mode: the window covers the output
+    // as it is, and the stage is scaled to fit it.
+    if (!DesktopFullScreen())
+        modChangeRes::SetGameDisplayMode();
     CoverGameOutput();
     Form_RemoveTitleBar(this, false);
 
@@ -58,7 +61,11 @@ void frmMain::GoFullScreen()
 void frmMain::GoWindowMode(bool isExitting)
 {
     using namespace GameSettings;
-    const bool restored = modChangeRes::RestoreDesktopDisplayMode();
+    // Full screen on the desktop's own mode has no mode to give back; window mode is
+    // refused on the same desktops as after a mode switch.
+    const bool restored = DesktopFullScreen()
+                              ? isExitting || modChangeRes::DesktopLargerThanStage()
+                              : modChangeRes::RestoreDesktopDisplayMode();
     if (!restored && !isExitting) {
         // The desktop is not larger than the stage: window mode is refused.
         if (services_.ui)
@@ -129,10 +136,11 @@ void frmMain::LayoutFlashPlayer()
     };
     const QSize whole(logical(GameSettings::GameWidth, screenPixels.width()),
                       logical(GameSettings::GameHeight, screenPixels.height()));
-    // Full screen in a window of other proportions than the stage's (a window manager that
-    // holds it at the output's real size while the mode change is only emulated for the
-    // game): the stage at the largest scale that fits, centred; the rest is the window's
-    // black, as on a screen that shows the 800x600 mode with bars.
+    // Full screen in a window of other proportions than the stage's (on the desktop's own
+    // mode, or a window manager that holds it at the output's real size while the mode
+    // change is only emulated for the game): the stage at the largest scale that fits,
+    // centred; the rest is the window's black, as on a screen that shows the 800x600 mode
+    // with bars. The player draws the movie at that size, not 800x600 stretched.
     if (HasTitleBar() || qFuzzyCompare(screenPixels.width(), screenPixels.height())) {
         flashPlayer_->setContainerRect(QRect(QPoint(0, 0), whole));
         return;

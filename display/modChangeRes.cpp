@@ -84,6 +84,12 @@ bool RestoreDesktopDisplayMode()
     return false;
 }
 
+bool DesktopLargerThanStage()
+{
+    ReadCurrentMode();
+    return state.SavedWidth > GameSettings::GameWidth && state.SavedHeight > GameSettings::GameHeight;
+}
+
 bool ChangeDisplayMode(int16_t width, int16_t height, int16_t colorDepth, int16_t frequency)
 {
     const bool size = width != 0 && height != 0;

@@ -26,6 +26,10 @@ void SetGameDisplayMode();
 // and returns true; otherwise returns false and leaves the display as it is.
 bool RestoreDesktopDisplayMode();
 
+// Reads the mode in force and tells whether it is larger than the stage in both
+// dimensions, changing nothing (full screen on the desktop's own mode).
+bool DesktopLargerThanStage();
+
 // Fills the record from the four values (a zero keeps the value last asked for) and hands
 // it to the platform. True when the platform was called.
 bool ChangeDisplayMode(int16_t width, int16_t height, int16_t colorDepth, int16_t frequency);

@@ -1,6 +1,7 @@
 #include "resources/CommandLine.h"
 
 #include "resources/VersionRecord.h"
+#include "shell/DisplayOptions.h"
 
 #include <iostream>
 #include <string_view>
@@ -44,9 +45,20 @@ void PrintVersion(std::ostream &out)
         << ", flags none (" << FileFlags << "), OS VOS__WINDOWS32 (" << FileOS << ")\n";
 }
 
+// Full screen on the desktop's own mode.
+constexpr const char *DisplayHelp =
+    "Full screen:\n"
+    "  --fullscreen=exclusive  switch the monitor to 800x600 (the default)\n"
+    "  --fullscreen=desktop    keep the monitor's own mode: the game is drawn at its\n"
+    "                          resolution, scaled to fit, with black bars\n"
+    "  The same as \"fullscreen=desktop\" in the [display] group of\n"
+    "  $XDG_CONFIG_HOME/lanternfall/lanternfall.conf (default ~/.config/lanternfall/);\n"
+    "  the command line wins.\n"
+    "\n";
+
 void PrintHelp(std::ostream &out)
 {
-    out << "Usage: lanternfall [--version | --help]\n"
+    out << "Usage: lanternfall [--fullscreen=desktop|exclusive] [--version | --help]\n"
            "\n"
            "Plays the game movie morrow.swf from the program folder (the folder of the real\n"
            "executable, symbolic links resolved) in its own window. Without arguments the game\n"
@@ -57,7 +69,8 @@ void PrintHelp(std::ostream &out)
            "  --help     print this text and exit\n"
            "Any other argument is refused (exit status 2).\n"
            "\n"
-           "Environment:\n"
+        << DisplayHelp
+        << "Environment:\n"
            "  LANTERNFALL_TRACE=FILE   append one JSON line per command from the movie and per\n"
            "                           call into the movie to FILE\n"
            "  LANTERNFALL_PAGE_LOG=1   print the player page's console to standard error\n"
@@ -93,6 +106,13 @@ std::optional<int> HandleCommandLine(int argc, char **argv, std::ostream &out, s
             version = true;
         } else if (arg == "--help") {
             help = true;
+        } else if (DisplayOptions::IsFullScreenArgument(arg)) {
+            // How full screen is made: checked here, chosen by main (shell/DisplayOptions.h).
+            const std::string complaint = DisplayOptions::CheckFullScreenArgument(arg);
+            if (!complaint.empty()) {
+                err << complaint << "Try 'lanternfall --help' for what the program accepts.\n";
+                return 2;
+            }
         } else {
             err << "lanternfall: unknown argument \"" << arg << "\"\n"
                 << "Try 'lanternfall --help' for what the program accepts.\n";

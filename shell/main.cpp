@@ -9,6 +9,7 @@
 #include "platform/X11WindowSystem.h"
 #include "resources/AppIcon.h"
 #include "resources/CommandLine.h"
+#include "shell/DisplayOptions.h"
 #include "shell/HostPaths.h"
 #include "shell/frmMain.h"
 #include "shell/player/EngineSetup.h"
@@ -16,6 +17,7 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <iostream>
 
 int main(int argc, char **argv)
 {
@@ -35,6 +37,10 @@ int main(int argc, char **argv)
     platform::FileInstanceLock instanceLock(platform::FileInstanceLock::DefaultPath());
     if (instanceLock.AnotherCopyRuns())
         return 0;
+    // How full screen is made: the command line's choice, else the configuration file's.
+    const auto env = [](const char *name) { return qEnvironmentVariable(name); };
+    const DisplayOptions::FullScreen fullScreenKind =
+        DisplayOptions::ChooseFullScreen(argc, argv, env, std::cerr);
     // The guardian that gives the desktop its display mode and screen saver back however the
     // program ends; started while the process still has one thread and no X connection.
     platform::Watchdog::Start();
@@ -60,7 +66,8 @@ int main(int argc, char **argv)
 
     frmMain::Context context;
     context.programFolder = HostPaths::ProgramFolder();
-    context.env = [](const char *name) { return qEnvironmentVariable(name); };
+    context.env = env;
+    context.fullScreenKind = fullScreenKind;
     context.services.instanceLock = &instanceLock;
     context.services.ui = &ui;
     context.services.process = &process;

@@ -126,6 +126,74 @@ INSTANTIATE_TEST_SUITE_P(
         Desktop{"Scale2", true, true, 2.0, QRect(0, 0, 1920, 1050), {1360, 1020}}),
     fakes::ByLabel);
 
+// --- Full screen on the desktop's own mode ------------------------------------------------
+
+struct OwnMode {
+    const char *label;
+    friend void PrintTo(const OwnMode &c, std::ostream *os) { *os << c.label; }
+    bool fullScreenWm;
+    QSize output;
+    qreal scale;
+    QRect stage; // the player in full screen, in logical pixels: the rest are bars
+};
+
+class OnTheDesktopsMode : public WindowTest, public ::testing::WithParamInterface<OwnMode> {};
+
+TEST_P(OnTheDesktopsMode, FullScreenCoversTheOutputWithTheStageScaledAndNoModeEverChanges)
+{
+    const OwnMode &c = GetParam();
+    fullScreenKind = DisplayOptions::FullScreen::Desktop;
+    windowSystem.fullScreenWm = c.fullScreenWm;
+    windowSystem.scale = c.scale;
+    screenSaver.active = true;
+    startOn(c.output.width(), c.output.height());
+    auto expectFullScreen = [&](const char *when) {
+        EXPECT_TRUE(window->fullScreen) << when;
+        EXPECT_FALSE(hasTitleBar()) << when;
+        EXPECT_EQ(windowSystem.ClientGeometry(window.get()), QRect(QPoint(0, 0), c.output)) << when;
+        EXPECT_EQ(player->containerRect(), c.stage) << when;
+        EXPECT_FALSE(screenSaver.active) << when;
+    };
+    expectFullScreen("at start");
+    window->ToggleFullScreen();
+    EXPECT_FALSE(window->fullScreen);
+    EXPECT_TRUE(hasTitleBar());
+    EXPECT_EQ(player->containerRect().topLeft(), QPoint(0, 0));
+    EXPECT_TRUE(screenSaver.active);
+    window->ToggleFullScreen();
+    expectFullScreen("after Ctrl+Enter");
+    // Away and back: minimised, then full screen once more.
+    window->FocusLossSteps();
+    EXPECT_EQ(window->WindowState(), 1);
+    window->SetWindowState(0);
+    expectFullScreen("back from another application");
+
+    EXPECT_TRUE(display.changes.empty()) << log.dump();
+    EXPECT_EQ(player->answers("SwitchFullscreenMarker"), QStringList({"true", "false", "true", "true"}));
+    EXPECT_TRUE(ui.errors.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Desktops, OnTheDesktopsMode,
+    ::testing::Values(OwnMode{"Wide", true, {1920, 1080}, 1.0, QRect(240, 0, 1440, 1080)},
+                      OwnMode{"NoFullScreenState", false, {1920, 1080}, 1.0, QRect(240, 0, 1440, 1080)},
+                      OwnMode{"FiveByFour", true, {1280, 1024}, 1.0, QRect(0, 32, 1280, 960)},
+                      OwnMode{"FourByThree", true, {1600, 1200}, 1.0, QRect(0, 0, 1600, 1200)},
+                      // 960x540 logical pixels, the stage 720x540 of them.
+                      OwnMode{"Scale2", true, {1920, 1080}, 2.0, QRect(120, 0, 720, 540)}),
+    fakes::ByLabel);
+
+TEST_F(WindowTest, OnASmallDesktopsOwnModeWindowModeIsRefusedAsAfterASwitch)
+{
+    fullScreenKind = DisplayOptions::FullScreen::Desktop;
+    startOn(1024, 600);
+    window->ToggleFullScreen();
+    EXPECT_TRUE(window->fullScreen);
+    EXPECT_EQ(log.count("ui.ShowMessage"), 1);
+    EXPECT_EQ(player->answers("SwitchFullscreenMarker"), QStringList({"true", "true"}));
+    EXPECT_TRUE(display.changes.empty());
+}
+
 TEST_F(WindowTest, TheGameGoesToThePrimaryOutputAndFollowsTheWindow)
 {
     // Two outputs, the primary on the right, the pointer on the left.

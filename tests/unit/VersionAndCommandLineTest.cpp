@@ -1,6 +1,12 @@
 // The version record, the files that repeat it, and the answers of the command line.
 #include "resources/CommandLine.h"
 #include "resources/VersionRecord.h"
+#include "shell/DisplayOptions.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -108,10 +114,13 @@ Answer Call(std::vector<std::string> args)
 
 TEST(CommandLine, WithoutArgumentsTheProgramGoesOn)
 {
-    const Answer run = Call({});
-    EXPECT_FALSE(run.code.has_value());
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "");
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{}, {"--fullscreen=desktop"}, {"--fullscreen=exclusive"}}) {
+        const Answer run = Call(args);
+        EXPECT_FALSE(run.code.has_value());
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, "");
+    }
 }
 
 TEST(CommandLine, VersionPrintsTheRecord)
@@ -135,7 +144,8 @@ TEST(CommandLine, HelpListsWhatTheProgramAccepts)
     ASSERT_EQ(run.code, 0);
     EXPECT_EQ(run.err, "");
     for (const char *item : {"Usage: lanternfall", "--version", "--help", "LANTERNFALL_TRACE",
-                             "LANTERNFALL_PAGE_LOG", "APPDATA", "XDG_DATA_HOME", "Lanternfall"})
+                             "LANTERNFALL_PAGE_LOG", "APPDATA", "XDG_DATA_HOME", "Lanternfall",
+                             "--fullscreen=desktop", "lanternfall.conf"})
         EXPECT_NE(run.out.find(item), std::string::npos) << item;
     // --help wins over --version, in either order.
     EXPECT_EQ(Call({"--version", "--help"}).out, run.out);
@@ -146,7 +156,9 @@ TEST(CommandLine, AnyOtherArgumentIsNamedAndRefused)
 {
     for (const std::vector<std::string> &args :
          {std::vector<std::string>{"-platform"}, {"--Version"}, {"movie.swf"}, {"-h"}, {""},
-          {"--version", "--extra"}, {"--help", "x"}}) {
+          {"--version", "--extra"}, {"--help", "x"}, {"--fullscreen"}, {"--fullscreen="},
+          {"--fullscreen=Desktop"}, {"--fullscreen=desktop", "--fullscreen=window"},
+          {"--fullscreen=desktop", "--fullscreenx"}}) {
         const Answer run = Call(args);
         const std::string &bad = args.back();
         EXPECT_EQ(run.code, 2) << bad;
@@ -183,6 +195,75 @@ TEST(CommandLine, WritesToStandardOutputAndStandardError)
     EXPECT_EQ(bogusCode, 2);
     EXPECT_EQ(out.str(), versionOut) << "the error went to standard output";
     EXPECT_NE(err.str().find("\"--bogus\""), std::string::npos);
+}
+
+// --- How full screen is made: the command line, else the configuration file ---------------
+
+struct FullScreenCase {
+    const char *label;
+    std::vector<std::string> args;
+    const char *config; // the file's text; null: no file
+    DisplayOptions::FullScreen chosen;
+    const char *note;   // a part of the note on stderr; empty: no note
+};
+
+TEST(CommandLine, FullScreenKindFromTheCommandLineElseTheConfigurationFile)
+{
+    using enum DisplayOptions::FullScreen;
+    const char *desktop = "[display]\nfullscreen=desktop\n";
+    const std::vector<FullScreenCase> cases = {
+        {"nothing chosen", {}, nullptr, Exclusive, ""},
+        {"command line", {"--fullscreen=desktop"}, nullptr, Desktop, ""},
+        {"file", {}, desktop, Desktop, ""},
+        {"command line wins", {"--fullscreen=exclusive"}, desktop, Exclusive, ""},
+        {"last argument wins", {"--fullscreen=desktop", "--fullscreen=exclusive"}, nullptr,
+         Exclusive, ""},
+        {"other entries only", {}, "[display]\nscale=2\n[other]\nfullscreen=desktop\n", Exclusive,
+         ""},
+        {"bad value", {}, "[display]\nfullscreen=window\n", Exclusive, "fullscreen=window is"},
+        {"a list", {}, "[display]\nfullscreen=desktop,exclusive\n", Exclusive,
+         "fullscreen=desktop, exclusive is"},
+        {"bad value, command line given", {"--fullscreen=desktop"},
+         "[display]\nfullscreen=window\n", Desktop, ""},
+    };
+    for (const FullScreenCase &c : cases) {
+        SCOPED_TRACE(c.label);
+        QTemporaryDir home;
+        const QString file = home.filePath(".config/lanternfall/lanternfall.conf");
+        if (c.config) {
+            QDir().mkpath(QFileInfo(file).path());
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.config);
+        }
+        auto env = [&home](const char *name) {
+            return QByteArray(name) == "HOME" ? home.path() : QString();
+        };
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "lanternfall");
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        std::ostringstream err;
+        EXPECT_EQ(DisplayOptions::ChooseFullScreen(int(argv.size()), argv.data(), env, err), c.chosen);
+        if (*c.note) {
+            EXPECT_NE(err.str().find(c.note), std::string::npos) << err.str();
+            EXPECT_NE(err.str().find(file.toStdString()), std::string::npos) << err.str();
+        } else {
+            EXPECT_EQ(err.str(), "");
+        }
+    }
+    // The base-directory rules: XDG_CONFIG_HOME when absolute, else ~/.config.
+    auto envWith = [](QString config) {
+        return [config](const char *name) {
+            return QByteArray(name) == "HOME" ? QStringLiteral("/home/p")
+                                              : QByteArray(name) == "XDG_CONFIG_HOME" ? config
+                                                                                      : QString();
+        };
+    };
+    EXPECT_EQ(DisplayOptions::ConfigFile(envWith("/cfg")), "/cfg/lanternfall/lanternfall.conf");
+    EXPECT_EQ(DisplayOptions::ConfigFile(envWith("cfg")),
+              "/home/p/.config/lanternfall/lanternfall.conf");
 }
 
 } // namespace
