@@ -32,6 +32,13 @@ protected:
             return true;
         case QEvent::KeyPress: {
             const int key = static_cast<QKeyEvent *>(event)->key();
+            // F12 saves a screenshot (once per press, not per auto-repeat); the movie still
+            // gets the key.
+            if (key == Qt::Key_F12) {
+                if (!static_cast<QKeyEvent *>(event)->isAutoRepeat())
+                    window_->RunGuarded([this] { window_->TakeScreenshot(); });
+                return false;
+            }
             if (key == Qt::Key_Menu)
                 return true;
             if (key == Qt::Key_Control) {

@@ -45,7 +45,7 @@ void PrintVersion(std::ostream &out)
         << ", flags none (" << FileFlags << "), OS VOS__WINDOWS32 (" << FileOS << ")\n";
 }
 
-// Full screen on the desktop's own mode.
+// Full screen on the desktop's own mode, and the keys of the game's window.
 constexpr const char *DisplayHelp =
     "Full screen:\n"
     "  --fullscreen=exclusive  switch the monitor to 800x600 (the default)\n"
@@ -54,6 +54,11 @@ constexpr const char *DisplayHelp =
     "  The same as \"fullscreen=desktop\" in the [display] group of\n"
     "  $XDG_CONFIG_HOME/lanternfall/lanternfall.conf (default ~/.config/lanternfall/);\n"
     "  the command line wins.\n"
+    "\n"
+    "Keys:\n"
+    "  Ctrl+Enter  full screen or a window\n"
+    "  F12         save the game's picture at 800x600 as a PNG file in the pictures\n"
+    "              folder (~/Pictures/Lanternfall/); its name is printed on standard error\n"
     "\n";
 
 void PrintHelp(std::ostream &out)

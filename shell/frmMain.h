@@ -30,6 +30,7 @@ public:
         platform::Services services;
         // How full screen is made: the stage's mode, or the desktop's own.
         DisplayOptions::FullScreen fullScreenKind = DisplayOptions::FullScreen::Exclusive;
+        QString picturesFolder; // where screenshots go (the user's pictures folder)
     };
 
     frmMain(const PlayerFactory &createPlayer, Context context, QWidget *parent = nullptr);
@@ -66,6 +67,12 @@ public:
     {
         return context_.fullScreenKind == DisplayOptions::FullScreen::Desktop;
     }
+
+    // --- Screenshots (shell/Screenshot.cpp) -----------------------------------------------
+    // Saves the stage as the player sees it, at the stage's size, as a PNG file in the
+    // pictures folder, and names the file on stderr. A failure is a note there; the game
+    // goes on.
+    void TakeScreenshot();
 
     // --- Web links (input/WebLinks.cpp) ---------------------------------------------------
     bool OpenBrowser(const QString &URL, bool ForceOpen);

@@ -16,6 +16,7 @@
 #include "shell/player/RufflePlayer.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 #include <cstdio>
 #include <iostream>
 
@@ -68,6 +69,7 @@ int main(int argc, char **argv)
     context.programFolder = HostPaths::ProgramFolder();
     context.env = env;
     context.fullScreenKind = fullScreenKind;
+    context.picturesFolder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     context.services.instanceLock = &instanceLock;
     context.services.ui = &ui;
     context.services.process = &process;

@@ -145,7 +145,7 @@ TEST(CommandLine, HelpListsWhatTheProgramAccepts)
     EXPECT_EQ(run.err, "");
     for (const char *item : {"Usage: lanternfall", "--version", "--help", "LANTERNFALL_TRACE",
                              "LANTERNFALL_PAGE_LOG", "APPDATA", "XDG_DATA_HOME", "Lanternfall",
-                             "--fullscreen=desktop", "lanternfall.conf"})
+                             "--fullscreen=desktop", "lanternfall.conf", "F12"})
         EXPECT_NE(run.out.find(item), std::string::npos) << item;
     // --help wins over --version, in either order.
     EXPECT_EQ(Call({"--version", "--help"}).out, run.out);

@@ -66,6 +66,7 @@ protected:
         };
         context.services = fake.services();
         context.fullScreenKind = fullScreenKind;
+        context.picturesFolder = data.filePath("Pictures");
         window = std::make_unique<frmMain>(
             [this](QWidget *parent) { return player = new fakes::FakePlayer(log, parent); },
             std::move(context));
