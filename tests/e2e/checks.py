@@ -54,21 +54,29 @@ class Checks:
 
     # --- Full screen -----------------------------------------------------------------
 
+    def covers_whole_output(self):
+        """The full-screen window covers the game's output at the desktop's own mode: on
+        the desktop's own mode (--fullscreen=desktop), or on a Wayland compositor whose
+        window manager ignores Xwayland's emulated mode."""
+        return self.d.own_mode or (self.d.wayland and not self.d.emulated_modes)
+
     def full_screen_rect(self):
-        """Where the full-screen window must be: the game's output at 800x600; on a Wayland
-        compositor whose window manager ignores Xwayland's emulated mode, the whole output."""
-        if self.d.wayland and not self.d.emulated_modes:
+        """Where the full-screen window must be: the game's output at 800x600, or the whole
+        output where it covers that."""
+        if self.covers_whole_output():
             out = self.desktop[self.game]
             return (out["x"], out["y"], out["w"], out["h"])
         return self.origin + (800, 600)
 
     def full_screen_now(self):
         """The X server shows full screen: the window and (but on Xwayland, which
-        emulates the mode for the host alone) the game's output at 800x600."""
+        emulates the mode for the host alone) the game's output at 800x600, or at the
+        desktop's own mode."""
         xconn = self.d.xconn()
         if xconn.geometry(self.wid) != self.full_screen_rect():
             return False
-        return self.d.wayland or xconn.monitors().get(self.game) == self.origin + (800, 600)
+        output = self.full_screen_rect() if self.d.own_mode else self.origin + (800, 600)
+        return self.d.wayland or xconn.monitors().get(self.game) == output
 
     def wait_full_screen(self, start, calls):
         """Full screen is done when the X server shows it and the host has told the movie
@@ -95,7 +103,13 @@ class Checks:
         d, wid, problems = self.d, self.wid, []
         x, y = self.origin
         outputs = d.outputs()
-        if d.wayland:
+        if d.own_mode:
+            # No mode of any output changes, and none of ours is added.
+            if outputs != self.desktop:
+                problems.append("the outputs changed to %s" % outputs)
+            if "-lanternfall" in d.run("xrandr", "--query"):
+                problems.append("a display mode of ours was added")
+        elif d.wayland:
             # Xwayland emulates the mode for the host alone; the others keep the desktop's.
             if outputs != self.desktop:
                 problems.append("other clients see the outputs %s" % outputs)
@@ -127,7 +141,7 @@ class Checks:
             problems.append("the screen saver is on (%s s)" % d.screensaver_timeout())
         if d.screenshot is None:
             expected = (0, 0, 800, 600)  # no picture of the compositor's output: the window's own
-        elif d.wayland:
+        elif d.wayland or d.own_mode:
             out = self.desktop[self.game]
             expected = (out["x"], out["y"], out["w"], out["h"])  # Xwayland scales it to the output
         else:
@@ -135,13 +149,16 @@ class Checks:
 
         def judge(stage):
             rect = stage["rect"]
-            if d.wayland and not d.emulated_modes:
+            if self.covers_whole_output():
                 # The window is the whole output: the whole stage in it at the largest scale
-                # that fits (the player keeps the stage's proportions).
+                # that fits (the player keeps the stage's proportions), centred between bars.
                 fit = min(expected[2] / 800, expected[3] / 600)
-                if not inside(rect, expected) or any(abs(s - fit) > 0.01 for s in stage["scale"]):
-                    return ["the stage shows at %s (scale %.3f x %.3f), not at the largest scale that "
-                            "fits the output %s (%.3f)" % (rect, *stage["scale"], expected, fit)]
+                off_centre = max(abs(2 * (rect[0] - expected[0]) + rect[2] - expected[2]),
+                                 abs(2 * (rect[1] - expected[1]) + rect[3] - expected[3]))
+                if not inside(rect, expected) or any(abs(s - fit) > 0.01 for s in stage["scale"]) \
+                        or off_centre > 4:
+                    return ["the stage shows at %s (scale %.3f x %.3f), not centred at the largest "
+                            "scale that fits the output %s (%.3f)" % (rect, *stage["scale"], expected, fit)]
                 return []
             if any(abs(a - b) > 1 for a, b in zip(rect, expected)):
                 return ["the stage shows at %s, not over the whole %s %s"

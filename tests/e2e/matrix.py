@@ -124,7 +124,7 @@ class Scenario(Checks, unittest.TestCase):
         host = self.host = Host(d, config=SCRIPT, extra_env=d.host_env)
         self.addCleanup(host.cleanup)
         started = time.monotonic()
-        proc = self.proc = host.start()
+        proc = self.proc = host.start(args=d.host_args)
         host.wait_ready()
         try:
             self.wid = host.window()
@@ -236,9 +236,9 @@ class Scenario(Checks, unittest.TestCase):
     def killed_in_full_screen(self):
         host = self.host = Host(self.d, extra_env=self.d.host_env)
         self.addCleanup(host.cleanup)
-        proc = self.proc = host.start()
+        proc = self.proc = host.start(args=self.d.host_args)
         host.wait_ack("SwitchFullscreenMarker", FULL, timeout=60)
-        if not self.d.wayland:
+        if not self.d.wayland and not self.d.own_mode:
             self.wait(lambda: self.d.outputs() != self.desktop, 10, "the display switched")
         os.kill(proc.pid, signal.SIGKILL)
         proc.wait(10)
