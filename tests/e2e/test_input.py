@@ -3,13 +3,11 @@
 receives."""
 
 import os
-import re
 import subprocess
 import tempfile
 import time
 import unittest
 
-import screen
 from harness import HostTestCase, idle_ms, probe_script, wait_for
 
 
@@ -156,34 +154,6 @@ class InputTest(HostTestCase):
         self.focus_player(host, wid)
         spaces = self.keys_seen(host).count("down:32")
         host.wait_command("probe_key", "down:32", count=spaces + 1, timeout=15)
-
-    def test_f12_saves_the_stage_at_its_own_size_and_the_movie_gets_the_key(self):
-        # Full screen on the desktop's own mode, chosen in the configuration file: the stage
-        # shows at 1440x1080 between bars; the picture is the 800x600 stage all the same.
-        host = self.make_host()
-        conf = os.path.join(host.home, ".config", "lanternfall", "lanternfall.conf")
-        os.makedirs(os.path.dirname(conf))
-        with open(conf, "w") as f:
-            f.write("[display]\nfullscreen=desktop\n")
-        host.start()
-        host.wait_ready()
-        wid = host.window()
-        self.focus_player(host, wid)
-        self.assertEqual(self.display.screen_size(), (1920, 1080))
-        self.assertEqual(host.window_geometry(wid), (0, 0, 1920, 1080))
-        presses = self.keys_seen(host).count("down:123")
-        self.display.run("xdotool", "key", "F12", "F12")
-        host.wait_command("probe_key", "down:123", count=presses + 2)
-        named = lambda: re.findall(r"screenshot saved to (.*\.png)$", host.stderr_of(host.proc), re.M)
-        saved = wait_for(lambda: len(named()) >= 2 and named(), 10, what="two screenshots named on stderr")
-        folder = os.path.join(host.home, "Pictures", "Lanternfall")
-        self.assertEqual(sorted(saved), sorted(os.path.join(folder, n) for n in os.listdir(folder)))
-        for path in saved:
-            self.assertRegex(os.path.basename(path), r"^Lanternfall-\d{4}-\d\d-\d\d-\d{6}(-2)?\.png$")
-            ppm = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], capture_output=True,
-                                 check=True, timeout=20).stdout
-            # The whole stage, pixel for pixel: its corner squares at 40x40 in its corners.
-            self.assertEqual(screen.locate_stage(screen.Image(ppm))["rect"], (0, 0, 800, 600))
 
     def test_strategy_guide_opens_in_the_browser(self):
         host = self.make_host(config=probe_script(("send", "StrategyGuideClick"),
