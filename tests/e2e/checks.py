@@ -157,9 +157,9 @@ class Checks:
                            lambda stage: "stage %s, scale %.2f x %.2f" % (stage["rect"], *stage["scale"]))
 
     def check_screenshot_key(self, host):
-        """F12: the movie gets the key, and the whole stage is saved at its own 800x600."""
+        """F12: the whole stage is saved at its own 800x600, whatever its scale on the screen.
+        (The movie hears keys only once it was clicked, which the scenario does not do.)"""
         self.key("F12")
-        host.wait_command("probe_key", "down:123")
         saved = self.wait(lambda: re.search(r"screenshot saved to (.*\.png)$", host.stderr_of(self.proc), re.M),
                           10, "the screenshot named on stderr").group(1)
         ppm = self.d.run_binary("convert", saved, "-depth", "8", "ppm:-")
