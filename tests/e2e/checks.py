@@ -160,8 +160,8 @@ class Checks:
         """F12: the whole stage is saved at its own 800x600, whatever its scale on the screen.
         (The movie hears keys only once it was clicked, which the scenario does not do.)"""
         self.key("F12")
-        saved = self.wait(lambda: re.search(r"screenshot saved to (.*\.png)$", host.stderr_of(self.proc), re.M),
-                          10, "the screenshot named on stderr").group(1)
+        named = lambda: re.search(r"screenshot saved to (.*\.png)$", host.stderr_of(self.proc), re.M)
+        saved = self.wait(named, 10, "the screenshot named on stderr").group(1)
         ppm = self.d.run_binary("convert", saved, "-depth", "8", "ppm:-")
         self.assertEqual(screen.locate_stage(screen.Image(ppm))["rect"], (0, 0, 800, 600))
 
