@@ -36,6 +36,10 @@ QSizeF frmMain::ScreenPixelsPerStagePixel(std::optional<QRect> client)
         if (!client->isEmpty())
             return QSizeF(double(client->width()) / GameWidth, double(client->height()) / GameHeight);
     }
+    // Without that state, on the desktop's own mode: the window is sized to the whole output.
+    if (DesktopFullScreen() && !gameOutput_.isEmpty())
+        return QSizeF(double(gameOutput_.width()) / GameWidth,
+                      double(gameOutput_.height()) / GameHeight);
     return QSizeF(1, 1);
 }
 

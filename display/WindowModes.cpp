@@ -23,7 +23,10 @@ void frmMain::GoFullScreen()
         return;
     heldPlace_.reset();
     LeaveWindowMode();
-    modChangeRes::SetGameDisplayMode();
+    // Full screen on the desktop's own mode changes no mode: the window covers the output
+    // as it is, and the stage is scaled to fit it.
+    if (!DesktopFullScreen())
+        modChangeRes::SetGameDisplayMode();
     CoverGameOutput();
     Form_RemoveTitleBar(this, false);
 
@@ -58,8 +61,12 @@ void frmMain::GoFullScreen()
 void frmMain::GoWindowMode(bool isExitting)
 {
     using namespace GameSettings;
+    // Full screen on the desktop's own mode has no mode to give back; window mode is
+    // refused on the same desktops as after a mode switch.
     bool refused = false;
-    const bool restored = modChangeRes::RestoreDesktopDisplayMode(&refused);
+    const bool restored = DesktopFullScreen()
+                              ? isExitting || modChangeRes::DesktopLargerThanStage()
+                              : modChangeRes::RestoreDesktopDisplayMode(&refused);
     if (refused) {
         // The display kept the game's mode: the game stays as it is rather than show a
         // window on a screen the size of the stage. Leaving, that is only noted.
@@ -149,10 +156,11 @@ void frmMain::LayoutFlashPlayer()
     };
     const QSize whole(logical(GameSettings::GameWidth, screenPixels.width()),
                       logical(GameSettings::GameHeight, screenPixels.height()));
-    // Full screen in a window of other proportions than the stage's (a window manager that
-    // holds it at the output's real size while the mode change is only emulated for the
-    // game): the stage at the largest scale that fits, centred; the rest is the window's
-    // black, as on a screen that shows the 800x600 mode with bars.
+    // Full screen in a window of other proportions than the stage's (on the desktop's own
+    // mode, or a window manager that holds it at the output's real size while the mode
+    // change is only emulated for the game): the stage at the largest scale that fits,
+    // centred; the rest is the window's black, as on a screen that shows the 800x600 mode
+    // with bars. The player draws the movie at that size, not 800x600 stretched.
     if (HasTitleBar() || qFuzzyCompare(screenPixels.width(), screenPixels.height())) {
         flashPlayer_->setContainerRect(QRect(QPoint(0, 0), whole));
         return;

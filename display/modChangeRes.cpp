@@ -89,6 +89,12 @@ bool RestoreDesktopDisplayMode(bool *refused)
     return false;
 }
 
+bool DesktopLargerThanStage()
+{
+    ReadCurrentMode();
+    return state.SavedWidth > GameSettings::GameWidth && state.SavedHeight > GameSettings::GameHeight;
+}
+
 bool ChangeDisplayMode(int16_t width, int16_t height, int16_t colorDepth, int16_t frequency,
                        bool *accepted)
 {

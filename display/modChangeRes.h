@@ -28,6 +28,10 @@ void SetGameDisplayMode();
 // in the game's mode.
 bool RestoreDesktopDisplayMode(bool *refused = nullptr);
 
+// Reads the mode in force and tells whether it is larger than the stage in both
+// dimensions, changing nothing (full screen on the desktop's own mode).
+bool DesktopLargerThanStage();
+
 // Fills the record from the four values (a zero keeps the value last asked for) and hands
 // it to the platform. True when the platform was called; *accepted tells whether it took
 // the mode.

@@ -68,6 +68,13 @@ protected:
         case QEvent::KeyPress: {
             const auto *keyEvent = static_cast<QKeyEvent *>(event);
             const int key = keyEvent->key();
+            // F12 saves a screenshot (once per press, not per auto-repeat); the movie still
+            // gets the key.
+            if (key == Qt::Key_F12) {
+                if (!keyEvent->isAutoRepeat())
+                    window_->RunGuarded([this] { window_->TakeScreenshot(); });
+                return false;
+            }
             if (key == Qt::Key_Menu)
                 return true;
             if (key == Qt::Key_Control) {

@@ -1,7 +1,8 @@
 #pragma once
 // The player filter: it stands in front of the player's input window and keeps the right
 // button and the context-menu key from the player, keeps Ctrl to itself, turns Ctrl+Enter
-// into the full-screen toggle, and treats a Windows (Super) key as a loss of focus.
+// into the full-screen toggle, treats a Windows (Super) key as a loss of focus, and takes a
+// screenshot on F12.
 #include <QObject>
 
 class QWidget;

@@ -2,6 +2,7 @@
 
 #include "resources/VersionRecord.h"
 #include "shell/SaveFolderCommands.h"
+#include "shell/DisplayOptions.h"
 
 #include <iostream>
 #include <string_view>
@@ -45,9 +46,25 @@ void PrintVersion(std::ostream &out)
         << ", flags none (" << FileFlags << "), OS VOS__WINDOWS32 (" << FileOS << ")\n";
 }
 
+// Full screen on the desktop's own mode, and the keys of the game's window.
+constexpr const char *DisplayHelp =
+    "Full screen:\n"
+    "  --fullscreen=exclusive  switch the monitor to 800x600 (the default)\n"
+    "  --fullscreen=desktop    keep the monitor's own mode: the game is drawn at its\n"
+    "                          resolution, scaled to fit, with black bars\n"
+    "  The same as \"fullscreen=desktop\" in the [display] group of\n"
+    "  $XDG_CONFIG_HOME/lanternfall/lanternfall.conf (default ~/.config/lanternfall/);\n"
+    "  the command line wins.\n"
+    "\n"
+    "Keys:\n"
+    "  Ctrl+Enter  full screen or a window\n"
+    "  F12         save the game's picture at 800x600 as a PNG file in the pictures\n"
+    "              folder (~/Pictures/Lanternfall/); its name is printed on standard error\n"
+    "\n";
+
 void PrintHelp(std::ostream &out)
 {
-    out << "Usage: lanternfall [--version | --help]\n"
+    out << "Usage: lanternfall [--fullscreen=desktop|exclusive] [--version | --help]\n"
            "       lanternfall --backups | --restore FILE [TIME] | --import DIR\n"
            "\n"
            "Plays the game movie morrow.swf from the program folder (the folder of the real\n"
@@ -61,7 +78,8 @@ void PrintHelp(std::ostream &out)
            "\n"
         << SaveFolderCommands::HelpText
         << "\n"
-           "Environment:\n"
+        << DisplayHelp
+        << "Environment:\n"
            "  LANTERNFALL_TRACE=FILE   append one JSON line per command from the movie and per\n"
            "                           call into the movie to FILE\n"
            "  LANTERNFALL_PAGE_LOG=1   print the player page's console to standard error\n"
@@ -97,6 +115,13 @@ std::optional<int> HandleCommandLine(int argc, char **argv, std::ostream &out, s
             version = true;
         } else if (arg == "--help") {
             help = true;
+        } else if (DisplayOptions::IsFullScreenArgument(arg)) {
+            // How full screen is made: checked here, chosen by main (shell/DisplayOptions.h).
+            const std::string complaint = DisplayOptions::CheckFullScreenArgument(arg);
+            if (!complaint.empty()) {
+                err << complaint << "Try 'lanternfall --help' for what the program accepts.\n";
+                return 2;
+            }
         } else {
             err << "lanternfall: unknown argument \"" << arg << "\"\n"
                 << "Try 'lanternfall --help' for what the program accepts.\n";

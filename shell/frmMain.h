@@ -4,6 +4,7 @@
 // in the folder of the subsystem that owns it (shell/, bridge/, display/, input/).
 #include "bridge/core/HostError.h"
 #include "platform/Services.h"
+#include "shell/DisplayOptions.h"
 
 #include <QElapsedTimer>
 #include <QMargins>
@@ -27,6 +28,9 @@ public:
         QString programFolder;                      // where the movie and side files are
         std::function<QString(const char *)> env;   // environment variables
         platform::Services services;
+        // How full screen is made: the stage's mode, or the desktop's own.
+        DisplayOptions::FullScreen fullScreenKind = DisplayOptions::FullScreen::Exclusive;
+        QString picturesFolder; // where screenshots go (the user's pictures folder)
     };
 
     frmMain(const PlayerFactory &createPlayer, Context context, QWidget *parent = nullptr);
@@ -58,6 +62,17 @@ public:
     // Ends the wait for a minimising asked for: done by the window manager, or given up
     // because the game is active again.
     void NoteMinimised(bool active);
+    // Full screen keeps the desktop's own mode (--fullscreen=desktop).
+    bool DesktopFullScreen() const
+    {
+        return context_.fullScreenKind == DisplayOptions::FullScreen::Desktop;
+    }
+
+    // --- Screenshots (shell/Screenshot.cpp) -----------------------------------------------
+    // Saves the stage as the player sees it, at the stage's size, as a PNG file in the
+    // pictures folder, and names the file on stderr. A failure is a note there; the game
+    // goes on.
+    void TakeScreenshot();
 
     // --- Web links (input/WebLinks.cpp) ---------------------------------------------------
     bool OpenBrowser(const QString &URL, bool ForceOpen);

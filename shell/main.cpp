@@ -9,6 +9,7 @@
 #include "platform/X11WindowSystem.h"
 #include "resources/AppIcon.h"
 #include "resources/CommandLine.h"
+#include "shell/DisplayOptions.h"
 #include "shell/HostPaths.h"
 #include "shell/SaveFolderCommands.h"
 #include "shell/frmMain.h"
@@ -17,7 +18,9 @@
 
 #include <QApplication>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 #include <cstdio>
+#include <iostream>
 
 int main(int argc, char **argv)
 {
@@ -45,6 +48,10 @@ int main(int argc, char **argv)
         return 0;
     // No library may start a session bus of its own that would outlive the program.
     platform::SettleSessionBusAddress();
+    // How full screen is made: the command line's choice, else the configuration file's.
+    const auto env = [](const char *name) { return qEnvironmentVariable(name); };
+    const DisplayOptions::FullScreen fullScreenKind =
+        DisplayOptions::ChooseFullScreen(argc, argv, env, std::cerr);
     // The guardian that gives the desktop its display mode and screen saver back however the
     // program ends; started while the process still has one thread and no X connection.
     platform::Watchdog::Start();
@@ -70,7 +77,9 @@ int main(int argc, char **argv)
 
     frmMain::Context context;
     context.programFolder = HostPaths::ProgramFolder();
-    context.env = [](const char *name) { return qEnvironmentVariable(name); };
+    context.env = env;
+    context.fullScreenKind = fullScreenKind;
+    context.picturesFolder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
     context.services.instanceLock = &instanceLock;
     context.services.ui = &ui;
     context.services.process = &process;

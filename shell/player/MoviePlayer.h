@@ -2,12 +2,13 @@
 // The movie player component as the host uses it: set the movie, keep the player out of a
 // full screen of its own, place it, call the movie's registered functions and receive the
 // movie's commands. The window holds exactly one player; tests use a fake of this class.
+#include <QImage>
 #include <QObject>
+#include <QPixmap>
 #include <QRect>
 #include <QString>
 #include <QUrl>
-
-class QWidget;
+#include <QWidget>
 
 class MoviePlayer : public QObject {
     Q_OBJECT
@@ -30,6 +31,11 @@ public:
     // The control's rectangle in the main window's client area, in pixels.
     virtual void setContainerRect(const QRect &rect) = 0;
     virtual QRect containerRect() const = 0;
+
+    // The stage as the player shows it now, in the screen's pixels (the control's own
+    // picture, drawn off the screen: nothing that covers the window shows in it). A player
+    // drawn outside its widget's painting (a window of its own) takes it from there.
+    virtual QImage grabStage() { return widget()->grab().toImage(); }
 
     // Calls the movie function named in the invoke request with its one string argument and
     // returns what the function returned. Synchronous: it returns after the function has

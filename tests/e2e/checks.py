@@ -5,6 +5,7 @@ in window mode. A part of matrix.Scenario."""
 
 import datetime
 import os
+import re
 import sys
 import time
 
@@ -56,8 +57,9 @@ class Checks:
 
     def full_screen_rect(self):
         """Where the full-screen window must be: the game's output at 800x600; on a Wayland
-        compositor whose window manager ignores Xwayland's emulated mode, the whole output."""
-        if self.d.wayland and not self.d.emulated_modes:
+        compositor whose window manager ignores Xwayland's emulated mode, or on the desktop's
+        own mode, the whole output."""
+        if self.d.own_mode or (self.d.wayland and not self.d.emulated_modes):
             out = self.desktop[self.game]
             return (out["x"], out["y"], out["w"], out["h"])
         return self.origin + (800, 600)
@@ -68,7 +70,8 @@ class Checks:
         xconn = self.d.xconn()
         if xconn.geometry(self.wid) != self.full_screen_rect():
             return False
-        return self.d.wayland or xconn.monitors().get(self.game) == self.origin + (800, 600)
+        output = self.full_screen_rect() if self.d.own_mode else self.origin + (800, 600)
+        return self.d.wayland or xconn.monitors().get(self.game) == output
 
     def wait_full_screen(self, start, calls):
         """Full screen is done when the X server shows it and the host has told the movie
@@ -95,7 +98,10 @@ class Checks:
         d, wid, problems = self.d, self.wid, []
         x, y = self.origin
         outputs = d.outputs()
-        if d.wayland:
+        if d.own_mode:
+            if outputs != self.desktop or "-lanternfall" in d.run("xrandr", "--query"):
+                problems.append("the desktop's own mode changed: %s" % d.run("xrandr", "--query"))
+        elif d.wayland:
             # Xwayland emulates the mode for the host alone; the others keep the desktop's.
             if outputs != self.desktop:
                 problems.append("other clients see the outputs %s" % outputs)
@@ -127,7 +133,7 @@ class Checks:
             problems.append("the screen saver is on (%s s)" % d.screensaver_timeout())
         if d.screenshot is None:
             expected = (0, 0, 800, 600)  # no picture of the compositor's output: the window's own
-        elif d.wayland:
+        elif d.wayland or d.own_mode:
             out = self.desktop[self.game]
             expected = (out["x"], out["y"], out["w"], out["h"])  # Xwayland scales it to the output
         else:
@@ -135,9 +141,9 @@ class Checks:
 
         def judge(stage):
             rect = stage["rect"]
-            if d.wayland and not d.emulated_modes:
+            if d.own_mode or (d.wayland and not d.emulated_modes):
                 # The window is the whole output: the whole stage in it at the largest scale
-                # that fits (the player keeps the stage's proportions).
+                # that fits (the player keeps the stage's proportions), with bars.
                 fit = min(expected[2] / 800, expected[3] / 600)
                 if not inside(rect, expected) or any(abs(s - fit) > 0.01 for s in stage["scale"]):
                     return ["the stage shows at %s (scale %.3f x %.3f), not at the largest scale that "
@@ -149,6 +155,15 @@ class Checks:
             return []
         self.judge_picture(when, judge, problems,
                            lambda stage: "stage %s, scale %.2f x %.2f" % (stage["rect"], *stage["scale"]))
+
+    def check_screenshot_key(self, host):
+        """F12: the whole stage is saved at its own 800x600, whatever its scale on the screen.
+        (The movie hears keys only once it was clicked, which the scenario does not do.)"""
+        self.key("F12")
+        named = lambda: re.search(r"screenshot saved to (.*\.png)$", host.stderr_of(self.proc), re.M)
+        saved = self.wait(named, 10, "the screenshot named on stderr").group(1)
+        ppm = self.d.run_binary("convert", saved, "-depth", "8", "ppm:-")
+        self.assertEqual(screen.locate_stage(screen.Image(ppm))["rect"], (0, 0, 800, 600))
 
     # --- Window mode -----------------------------------------------------------------
 

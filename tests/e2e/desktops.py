@@ -33,6 +33,8 @@ class Desktop(XQueries, Display):
                            # mode Xwayland emulates for its client (_XWAYLAND_RANDR_EMU_MONITOR_RECTS)
     frame_shadow = 0   # invisible margin around a frame window where no _NET_FRAME_EXTENTS tells
     host_env = {}
+    host_args = ()     # the host's command line
+    own_mode = False   # full screen on the desktop's own mode (--fullscreen=desktop)
     iconifies = True   # the window manager minimises a window when its client asks
 
     def __init__(self):
@@ -217,6 +219,15 @@ class Xfce(Desktop):
         self.start_wm(["xfwm4"], ready=self.panel_reserved)
 
 
+class XfceOwnMode(Xfce):
+    """xfwm4 with its top panel, the host in full screen on the desktop's own mode: the
+    window covers the output (and the panel) with the stage scaled to fit between bars."""
+
+    label = "xfwm4 + xfce4-panel, --fullscreen=desktop"
+    host_args = ("--fullscreen=desktop",)
+    own_mode = True
+
+
 class Tint2(Desktop):
     """openbox with tint2's default panel at the bottom (kept above other windows)."""
 
@@ -368,6 +379,6 @@ class TwoOutputs(Desktop):
 
 
 X11 = {
-    "openbox": Desktop, "xfce": Xfce, "tint2": Tint2, "kwin": KWin, "mutter_x11": MutterX11,
+    "openbox": Desktop, "xfce": Xfce, "xfce_own_mode": XfceOwnMode, "tint2": Tint2, "kwin": KWin, "mutter_x11": MutterX11,
     "hidpi_xft": HiDpiXft, "hidpi_qt": HiDpiQt, "two_outputs": TwoOutputs,
 }

@@ -236,10 +236,10 @@ class Host:
         self.procs = []
         self.proc = None
 
-    def start(self, extra_env=None):
+    def start(self, extra_env=None, args=()):
         env = dict(self.env, **(extra_env or {}))
         stderr = open(os.path.join(self.root, "stderr-%d.txt" % len(self.procs)), "w+")
-        proc = subprocess.Popen([os.path.join(self.program, "lanternfall")], env=env,
+        proc = subprocess.Popen([os.path.join(self.program, "lanternfall"), *args], env=env,
                                 stdout=subprocess.DEVNULL, stderr=stderr, start_new_session=True)
         proc.stderr_file = stderr
         self.procs.append(proc)

@@ -1,8 +1,8 @@
 """The desktop matrix: one scenario of the real host on each real desktop (desktops.py).
 
-Start in full screen, Ctrl+Return to window mode and back twice, another application
-activated and back, a report box of ours shown while the game is active, window mode and
-full screen once more, "quit"; then a second run ended by kill -9. After every step the
+Start in full screen, F12 (a screenshot), Ctrl+Return to window mode and back twice,
+another application activated and back, a report box of ours shown while the game is
+active, window mode and full screen once more, "quit"; then a second run ended by kill -9. After every step the
 X server (RandR outputs, geometry, _NET_WM_STATE, frame, stacking, work area, screen
 saver) and a screenshot (the probe movie's corner markers) are checked.
 
@@ -124,7 +124,7 @@ class Scenario(Checks, unittest.TestCase):
         host = self.host = Host(d, config=SCRIPT, extra_env=d.host_env)
         self.addCleanup(host.cleanup)
         started = time.monotonic()
-        proc = self.proc = host.start()
+        proc = self.proc = host.start(args=d.host_args)
         host.wait_ready()
         try:
             self.wid = host.window()
@@ -136,6 +136,8 @@ class Scenario(Checks, unittest.TestCase):
             log("%s: full screen %.2f s after the start" % (d.label, time.monotonic() - started))
         with self.subTest("full screen at start"):
             self.check_full_screen("full screen at start")
+        with self.subTest("F12 saves the stage at 800x600"):
+            self.check_screenshot_key(host)
 
         for round_trip in (1, 2):
             self.toggle(host, WINDOW)
@@ -236,9 +238,9 @@ class Scenario(Checks, unittest.TestCase):
     def killed_in_full_screen(self):
         host = self.host = Host(self.d, extra_env=self.d.host_env)
         self.addCleanup(host.cleanup)
-        proc = self.proc = host.start()
+        proc = self.proc = host.start(args=self.d.host_args)
         host.wait_ack("SwitchFullscreenMarker", FULL, timeout=60)
-        if not self.d.wayland:
+        if not self.d.wayland and not self.d.own_mode:
             self.wait(lambda: self.d.outputs() != self.desktop, 10, "the display switched")
         os.kill(proc.pid, signal.SIGKILL)
         proc.wait(10)

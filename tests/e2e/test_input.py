@@ -186,6 +186,12 @@ class InputTest(HostTestCase):
         spaces = self.keys_seen(host).count("down:32")
         host.wait_command("probe_key", "down:32", count=spaces + 1, timeout=15)
 
+    def test_f12_takes_a_screenshot_and_still_reaches_the_movie(self):
+        host, wid = self.start_host()
+        self.display.run("xdotool", "key", "F12")
+        host.wait_command("probe_key", "down:123")
+        wait_for(lambda: "screenshot saved to" in host.stderr_of(host.proc), 10, what="the note")
+
     def test_strategy_guide_opens_in_the_browser(self):
         host = self.make_host(config=probe_script(("send", "StrategyGuideClick"),
                                                   ("send", "StrategyGuideClick")))

@@ -69,6 +69,7 @@ struct Desktop {
     qreal scale;        // screen pixels per logical pixel
     QRect workArea;     // empty: the window manager sets none
     QSize windowStage;  // the stage's size on the screen in window mode
+    QRect ownModeStage; // set: full screen on the desktop's own mode, the player there
 };
 
 class OnDesktop : public WindowTest, public ::testing::WithParamInterface<Desktop> {};
@@ -80,6 +81,9 @@ TEST_P(OnDesktop, FullScreenCoversTheOutputAndWindowModeHoldsItsPlaceAcrossToggl
     windowSystem.tellsFrame = desk.tellsFrame;
     windowSystem.scale = desk.scale;
     windowSystem.workArea = desk.workArea;
+    const bool own = !desk.ownModeStage.isEmpty();
+    if (own)
+        fullScreenKind = DisplayOptions::FullScreen::Desktop;
     start();
     const QMargins frame = windowSystem.decorated;
     const QSize logicalStage(qCeil(800 / desk.scale), qCeil(600 / desk.scale));
@@ -88,11 +92,13 @@ TEST_P(OnDesktop, FullScreenCoversTheOutputAndWindowModeHoldsItsPlaceAcrossToggl
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
         // Full screen: the whole stage on the 800x600 output in screen pixels, no frame
-        // added, at the output's corner.
+        // added, at the output's corner; on the desktop's own mode, the window covers the
+        // output and the stage is scaled to fit between bars.
         EXPECT_TRUE(window->fullScreen);
-        EXPECT_EQ(display.size(), QSize(800, 600));
-        EXPECT_EQ(windowSystem.ClientGeometry(window.get()), QRect(0, 0, 800, 600));
-        EXPECT_EQ(player->containerRect(), QRect(QPoint(0, 0), logicalStage));
+        EXPECT_EQ(display.size(), own ? QSize(1920, 1080) : QSize(800, 600));
+        EXPECT_EQ(windowSystem.ClientGeometry(window.get()), QRect(QPoint(0, 0), display.size()));
+        EXPECT_EQ(player->containerRect(),
+                  own ? desk.ownModeStage : QRect(QPoint(0, 0), logicalStage));
         EXPECT_EQ(windowSystem.HeldByWindowManager(window.get()), desk.fullScreenWm);
 
         window->ToggleFullScreen();
@@ -112,6 +118,7 @@ TEST_P(OnDesktop, FullScreenCoversTheOutputAndWindowModeHoldsItsPlaceAcrossToggl
     }
     EXPECT_EQ(player->answers("SwitchFullscreenMarker").size(), 13);
     EXPECT_TRUE(ui.errors.isEmpty());
+    EXPECT_EQ(display.changes.empty(), own);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,7 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
         Desktop{"FrameNotTold", true, false, 1.0, QRect(), {800, 600}},
         Desktop{"Scale125", true, true, 1.25, QRect(0, 27, 1920, 1053), {1000, 750}},
         // 1600x1200 does not fit: the largest scale that does, (1050 - 30) / 600.
-        Desktop{"Scale2", true, true, 2.0, QRect(0, 0, 1920, 1050), {1360, 1020}}),
+        Desktop{"Scale2", true, true, 2.0, QRect(0, 0, 1920, 1050), {1360, 1020}},
+        Desktop{"OwnMode", true, true, 1.0, QRect(0, 27, 1920, 1053), {800, 600}, {240, 0, 1440, 1080}},
+        Desktop{"OwnModeNoFullScreenState", false, true, 1.0, QRect(0, 0, 1920, 1050), {800, 600},
+                {240, 0, 1440, 1080}},
+        // 960x540 logical pixels, the stage 720x540 of them.
+        Desktop{"OwnModeScale2", true, true, 2.0, QRect(0, 0, 1920, 1050), {1360, 1020},
+                {120, 0, 720, 540}}),
     fakes::ByLabel);
 
 TEST_F(WindowTest, TheGameGoesToThePrimaryOutputAndFollowsTheWindow)

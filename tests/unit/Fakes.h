@@ -30,6 +30,7 @@ public:
                      .arg(r.width())
                      .arg(r.height()));
         rect_ = r;
+        widget_->setGeometry(r);
     }
     QRect containerRect() const override { return rect_; }
 

@@ -3,6 +3,8 @@
 // application activation.
 #include "InputTestFixture.h"
 
+#include "shell/Screenshot.h"
+
 using fakes::Call;
 using fakes::InOrder;
 using fakes::Marker;
@@ -369,6 +371,42 @@ TEST_F(InputTest, WindowsKeyThenDeactivationTellsLostFocusTwice)
     application(QEvent::ApplicationActivate);
     EXPECT_EQ(log.count(Marker(true)), 1);
     expectPlaying(true);
+}
+
+// --- F12: a screenshot ------------------------------------------------------------------
+
+TEST_F(InputTest, F12SavesTheStageAtItsOwnSizeOncePerPressAndTheMovieGetsTheKey)
+{
+    fullScreenKind = DisplayOptions::FullScreen::Desktop; // the stage shown at 1440x1080
+    startWithInput();
+    send(KeyDown, Qt::Key_F12);
+    QKeyEvent repeated(KeyDown, Qt::Key_F12, None, QString(), true);
+    QCoreApplication::sendEvent(input, &repeated);
+    send(KeyDown, Qt::Key_F12);
+    EXPECT_EQ(log.count(Reached), 2);
+    QDir folder(data.filePath("Pictures/Lanternfall"));
+    const QStringList files = folder.entryList(QDir::Files);
+    ASSERT_EQ(files.size(), 2);
+    for (const QString &name : files)
+        EXPECT_EQ(QImage(folder.filePath(name)).size(), Stage);
+    // No folder for the pictures: a note, and the game goes on.
+    folder.removeRecursively();
+    writeFile(folder.path(), "a file where the folder would be");
+    send(KeyDown, Qt::Key_F12);
+    EXPECT_EQ(log.count(Reached), 3);
+    EXPECT_TRUE(ui.errors.isEmpty());
+}
+
+TEST_F(InputTest, ScreenshotsAreNamedAfterTheSecondAndNeverWrittenOverAFile)
+{
+    const QString folder = data.filePath("Pictures/Lanternfall");
+    const QDateTime when(QDate(2026, 12, 9), QTime(23, 5, 7));
+    const QString taken = folder + "/Lanternfall-2026-12-09-230507-2.png";
+    writeFile(taken, "another program's file");
+    const QImage picture(Stage, QImage::Format_RGB32);
+    EXPECT_EQ(Screenshot::Save(picture, folder, when), folder + "/Lanternfall-2026-12-09-230507.png");
+    EXPECT_EQ(Screenshot::Save(picture, folder, when), folder + "/Lanternfall-2026-12-09-230507-3.png");
+    EXPECT_EQ(readFile(taken), "another program's file");
 }
 
 } // namespace

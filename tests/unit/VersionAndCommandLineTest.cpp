@@ -2,6 +2,12 @@
 #include "resources/CommandLine.h"
 #include "resources/VersionRecord.h"
 #include "shell/SaveFolderCommands.h"
+#include "shell/DisplayOptions.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <tuple>
 
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -137,7 +143,8 @@ TEST(CommandLine, HelpListsWhatTheProgramAccepts)
     EXPECT_EQ(run.err, "");
     for (const char *item : {"Usage: lanternfall", "--version", "--help", "LANTERNFALL_TRACE",
                              "LANTERNFALL_PAGE_LOG", "APPDATA", "XDG_DATA_HOME", "Lanternfall",
-                             "--backups", "--restore FILE [TIME]", "--import DIR"})
+                             "--backups", "--restore FILE [TIME]", "--import DIR",
+                             "--fullscreen=desktop", "lanternfall.conf", "F12"})
         EXPECT_NE(run.out.find(item), std::string::npos) << item;
     // --help wins over --version, in either order.
     EXPECT_EQ(Call({"--version", "--help"}).out, run.out);
@@ -148,7 +155,8 @@ TEST(CommandLine, AnyOtherArgumentIsNamedAndRefused)
 {
     for (const std::vector<std::string> &args :
          {std::vector<std::string>{"-platform"}, {"--Version"}, {"movie.swf"}, {"-h"}, {""},
-          {"--version", "--extra"}, {"--help", "x"}}) {
+          {"--version", "--extra"}, {"--help", "x"}, {"--fullscreen"}, {"--fullscreen="},
+          {"--fullscreen=Desktop"}, {"--fullscreen=desktop", "--fullscreen=window"}}) {
         const Answer run = Call(args);
         const std::string &bad = args.back();
         EXPECT_EQ(run.code, 2) << bad;
@@ -201,6 +209,41 @@ TEST(CommandLine, WritesToStandardOutputAndStandardError)
     EXPECT_EQ(bogusCode, 2);
     EXPECT_EQ(out.str(), versionOut) << "the error went to standard output";
     EXPECT_NE(err.str().find("\"--bogus\""), std::string::npos);
+}
+
+// --- How full screen is made: the command line wins over the configuration file -----------
+
+TEST(CommandLine, FullScreenKindFromTheCommandLineElseTheConfigurationFile)
+{
+    using enum DisplayOptions::FullScreen;
+    const std::string desktop = "[display]\nfullscreen=desktop\n", bad = "fullscreen=window";
+    const std::vector<std::tuple<std::vector<std::string>, std::string, DisplayOptions::FullScreen>>
+        cases = {{{}, "", Exclusive},
+                 {{"--fullscreen=desktop"}, "", Desktop},
+                 {{}, desktop, Desktop},
+                 {{"--fullscreen=exclusive"}, desktop, Exclusive},
+                 {{}, "[display]\n" + bad, Exclusive},
+                 {{"--fullscreen=desktop"}, "[display]\n" + bad, Desktop}};
+    for (auto [args, config, chosen] : cases) {
+        QTemporaryDir home;
+        QDir(home.path()).mkdir("lanternfall");
+        const QString file = home.filePath("lanternfall/lanternfall.conf");
+        if (QFile f(file); !config.empty() && f.open(QIODevice::WriteOnly))
+            f.write(config.c_str());
+        std::vector<char *> argv{const_cast<char *>("lanternfall")};
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        std::ostringstream err;
+        const auto env = [&home](const char *name) {
+            return name == std::string("XDG_CONFIG_HOME") ? home.path() : QString();
+        };
+        EXPECT_EQ(DisplayOptions::ChooseFullScreen(int(argv.size()), argv.data(), env, err), chosen)
+            << config;
+        // A value the file does not know is a note naming the file and the value.
+        EXPECT_EQ(err.str().find(file.toStdString() + "\": [display] " + bad) != std::string::npos,
+                  config.ends_with(bad) && args.empty())
+            << err.str();
+    }
 }
 
 } // namespace

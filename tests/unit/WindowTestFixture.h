@@ -65,6 +65,8 @@ protected:
             return env.value(QLatin1String(name));
         };
         context.services = fake.services();
+        context.fullScreenKind = fullScreenKind;
+        context.picturesFolder = data.filePath("Pictures");
         window = std::make_unique<frmMain>(
             [this](QWidget *parent) { return player = new fakes::FakePlayer(log, parent); },
             std::move(context));
@@ -101,6 +103,7 @@ protected:
     QTemporaryDir program;
     QTemporaryDir data;
     QMap<QString, QString> env;
+    DisplayOptions::FullScreen fullScreenKind = DisplayOptions::FullScreen::Exclusive;
 
     fakes::EventLog log;
     fakes::FakeServices fake{log};
