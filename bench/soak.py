@@ -17,7 +17,7 @@ import subprocess
 import sys
 import time
 
-from proctree import end_group, tree_pss_kib
+from proctree import end_group, process_tree, role
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "e2e"))
@@ -41,10 +41,33 @@ def status(host):
     return {k: int(v) for k, v in (p.split("=", 1) for p in text[len("soak_status "):].split(";"))}
 
 
-def pss_mib(proc):
-    """PSS of the host process (the browser side) and of its page process (the renderer)."""
-    _, _, by_role = tree_pss_kib(proc.pid)
-    return by_role.get("browser", 0) / 1024, by_role.get("renderer", 0) / 1024
+def memory_mib(proc):
+    """PSS and private memory (Private_Clean + Private_Dirty) in MiB of the host process
+    (the browser side) and of its page process (the renderer): {"host": (pss, private),
+    "page": (pss, private)}. Other programs that map the same libraries (other hosts on a
+    shared machine) change the PSS; the private part is the process's own."""
+    found = {}
+    for pid in process_tree(proc.pid):
+        kind = {"browser": "host", "renderer": "page"}.get(role(pid))
+        if not kind:
+            continue
+        values = {}
+        try:
+            with open("/proc/%d/smaps_rollup" % pid) as f:
+                for line in f:
+                    key, _, rest = line.partition(":")
+                    if key in ("Pss", "Private_Clean", "Private_Dirty"):
+                        values[key] = int(rest.split()[0])
+        except OSError:
+            continue
+        pss, private = found.get(kind, (0.0, 0.0))
+        found[kind] = (pss + values.get("Pss", 0) / 1024,
+                       private + (values.get("Private_Clean", 0) + values.get("Private_Dirty", 0)) / 1024)
+    return {kind: found.get(kind, (0.0, 0.0)) for kind in ("host", "page")}
+
+
+def mib(m):
+    return "host %.1f (%.1f own), page %.1f (%.1f own)" % (m["host"] + m["page"])
 
 
 class CpuMeter:
@@ -100,13 +123,13 @@ def main():
         proc = host.start()
         first = wait_for(lambda: status(host), 90, 0.2, "the soak movie's first counts")
         started = time.monotonic()
-        host_start, page_start = pss_mib(proc)
+        mem_start = memory_mib(proc)
         for _ in range(args.load):
             loops.append(subprocess.Popen(["sh", "-c", "while :; do :; done"], start_new_session=True))
         meter = CpuMeter()
         log("soak: %.0f min, %d busy loops, %d characters, next step %d ms after an answer"
             % (args.minutes, args.load, args.size, args.delay))
-        log("soak: PSS at start: host %.1f MiB, page %.1f MiB" % (host_start, page_start))
+        log("soak: PSS at start, MiB (private part in brackets): " + mib(mem_start))
         log("  min  round trips  per s  slowest ms  wrong  lost  reports  load  host MiB  page MiB")
         end = started + args.minutes * 60
         base = first
@@ -121,17 +144,17 @@ def main():
             last = status(host) or last
             now = time.monotonic()
             if after5 is None and now - started >= 300:
-                after5 = pss_mib(proc)
+                after5 = memory_mib(proc)
             if now >= next_line or now >= end:
                 next_line += args.every
-                host_mib, page_mib = pss_mib(proc)
+                mem = memory_mib(proc)
                 rounds = last["rounds"] - base["rounds"]
                 log("%5.1f  %11d  %5.1f  %10d  %5d  %4d  %7d  %4.1f  %8.1f  %8.1f"
                     % ((now - started) / 60, rounds, rounds / (now - started), last["max"],
                        last["wrong"], last["lost"], len(Host.reports(proc)), meter.loads[-1],
-                       host_mib, page_mib))
+                       mem["host"][0], mem["page"][0]))
         elapsed = time.monotonic() - started
-        host_end, page_end = pss_mib(proc)
+        mem_end = memory_mib(proc)
         rounds = last["rounds"] - base["rounds"]
         reports = Host.reports(proc)
         log("soak: %d round trips in %.0f s, %.1f per second" % (rounds, elapsed, rounds / elapsed))
@@ -141,10 +164,11 @@ def main():
         for line in reports[:10]:
             log("  " + line)
         log("soak: " + meter.summary())
-        log("soak: PSS host %.1f -> %.1f MiB, page %.1f -> %.1f MiB" % (host_start, host_end, page_start, page_end))
-        if after5:
-            log("soak: growth after the first five minutes: host %+.1f %%, page %+.1f %%"
-                % (100 * (host_end / after5[0] - 1), 100 * (page_end / after5[1] - 1)))
+        log("soak: PSS at the end, MiB (private part in brackets): " + mib(mem_end))
+        if after5 and elapsed >= 600:
+            log("soak: PSS since minute 5: " + mib(after5) + " -> growth host %+.1f %% (own %+.1f %%), "
+                "page %+.1f %% (own %+.1f %%)" % tuple(
+                    100 * (mem_end[k][i] / max(after5[k][i], 0.1) - 1) for k in ("host", "page") for i in (0, 1)))
         if args.stderr:
             with open(args.stderr, "w") as f:
                 f.write(Host.stderr_of(proc))

@@ -129,7 +129,7 @@ QString RufflePlayer::deliver(const QString &request)
     if (end == CallWait::End::Unanswered)
         endHungPage(name);
     if (end != CallWait::End::Answered) {
-        // The page is gone (or ended above): the call did not run and never will.
+        // The page is gone (or was ended above): no answer comes, and nothing of it runs later.
         trace("error: " + failure_);
         throw HostError(failure_);
     }
@@ -148,9 +148,9 @@ QString RufflePlayer::deliver(const QString &request)
 
 void RufflePlayer::endHungPage(const QString &name)
 {
-    // A page that has not answered for so long is stuck (a movie function runs for at most
-    // the player's own script limit). Its process is ended, so that no call the host gives
-    // up on here runs later; everything held is dropped with the player.
+    // A page that has not answered for so long is stuck (it is twice the player's own script
+    // limit). Its process is ended, so that no call the host gives up on here runs later;
+    // everything held is dropped with the player.
     const QString message =
         QStringLiteral("The movie player's page stopped responding: it did not answer the call "
                        "\"%1\" in %2 s and was ended.")

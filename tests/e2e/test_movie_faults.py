@@ -78,6 +78,18 @@ class MovieFaultsTest(HostTestCase):
         self.close_window(host)
         self.assertEqual(proc.wait(15), 0)
 
+    def test_a_stuck_page_is_ended_and_reported_and_the_window_can_be_closed(self):
+        # The script runs inside the call that hands it over, and never returns: that call
+        # waits out the page's whole bound, then the page is ended (nothing of it runs later).
+        host = self.make_host(config=probe_script(("hang",)))
+        proc = host.start()
+        wait_for(lambda: [c for c in host.calls("ConfigDataReadComplete") if "stopped responding" in c["outcome"]],
+                 90, what="the call failed")
+        self.assertIn("stopped responding", host.stderr_of(proc))
+        wait_for(lambda: not renderer_pids(proc.pid), what="the page process ended")
+        self.close_window(host)
+        self.assertEqual(proc.wait(15), 0)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -20,6 +20,7 @@ import flash.text.TextFormat;
  *   throw CALLBACK                   CALLBACK throws from now on instead of acknowledging
  *   ack_off CALLBACK / ack_on CALLBACK
  *   flood COUNT COMMAND [ARGUMENT]   the same command COUNT times in a row
+ *   hang                             the page's own script runs forever from now on
  * Lines starting with "#" are comments. Escapes in arguments: \n \r \t \\ \u{HEX}.
  * A line it does not understand is reported with "probe_error"; the end of the
  * script with "probe_done".
@@ -204,6 +205,8 @@ class Probe extends Sprite {
 				for (_ in 0...Std.parseInt(f[1]))
 					Lib.fscommand(f[2], arg);
 				log("-> " + f[2] + " x" + f[1]);
+			case "hang":
+				ExternalInterface.call("function(){for(;;){}}");
 			default:
 				send("probe_error", "bad line: " + line);
 		}
