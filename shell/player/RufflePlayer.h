@@ -36,6 +36,9 @@ public:
     static constexpr int RegistrationBoundMs = 30000;
     // How long the page and the movie may take to load.
     static constexpr int LoadBoundMs = 60000;
+    // How long the page may leave a call unanswered before it counts as stuck and is ended.
+    // A slow answer is no failure: only a page that is gone or stuck fails a call.
+    static constexpr int PageHangMs = 30000;
 
     // ruffleDir: the folder with Ruffle's files (the program folder's "ruffle").
     RufflePlayer(const QString &ruffleDir, QWidget *parent);
@@ -53,9 +56,6 @@ public:
     QString CallFunction(const QString &request) override;
     QWidget *inputWindow() override;
     int RunWaitingCommands(int boundMs) override;
-
-    // How long a call into the movie may take before it counts as failed.
-    void setCallTimeout(int milliseconds) { callTimeoutMs_ = milliseconds; }
 
     // The persisted properties the player was created with (read-only view for tests).
     const RuffleConfig::Properties &properties() const { return properties_; }
@@ -84,6 +84,7 @@ private:
     bool mustHold(const QString &request) const;
     void deliverHeld();
     QString deliver(const QString &request);
+    void endHungPage(const QString &name);
 
     QString ruffleDir_;
     QWebEngineProfile *profile_ = nullptr;
@@ -96,7 +97,6 @@ private:
     QString moviePath_;
     State state_ = State::Idle;
     QString failure_;
-    int callTimeoutMs_ = 10000;
     int waiting_ = 0;
     bool dispatching_ = false;
     QQueue<QPair<QString, QString>> pendingCommands_;

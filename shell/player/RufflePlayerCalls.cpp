@@ -1,18 +1,18 @@
 // Calls into the movie: held until the movie has loaded and registered the function they
-// name, then delivered in order; each delivered call waits (bounded) for the page's answer.
+// name, then delivered in order; each delivered call waits for the page's answer.
 #include "shell/player/RufflePlayer.h"
 
 #include "bridge/core/HostError.h"
 #include "bridge/core/InvokeRequest.h"
 #include "bridge/core/ProtocolTrace.h"
+#include "shell/player/CallWait.h"
 #include "shell/player/PlayerPage.h"
 
-#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QWebEnginePage>
 
-#include <memory>
+#include <csignal>
 
 namespace {
 
@@ -115,42 +115,25 @@ QString RufflePlayer::deliver(const QString &request)
                                    QJsonDocument(QJsonArray{request}).toJson(QJsonDocument::Compact)
                                        .mid(1)
                                        .chopped(1)));
-    struct Outcome {
-        bool done = false;
-        QVariant value;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    QEventLoop loop;
-    QPointer<QEventLoop> guard(&loop);
-    page_->runJavaScript(script, [outcome, guard](const QVariant &value) {
-        outcome->done = true;
-        outcome->value = value;
-        if (guard)
-            guard->quit();
+    CallWait wait;
+    connect(this, &RufflePlayer::stopped, &wait, &CallWait::stop);
+    page_->runJavaScript(script, [answer = wait.answerSink()](const QVariant &value) {
+        answer(value.toString());
     });
-    QTimer timeout;
-    timeout.setSingleShot(true);
-    connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &RufflePlayer::stopped, &loop, &QEventLoop::quit);
-    timeout.start(callTimeoutMs_);
     ++waiting_;
-    if (!outcome->done)
-        loop.exec();
+    const CallWait::End end = wait.wait(PageHangMs);
     --waiting_;
     if (waiting_ == 0 && !pendingCommands_.isEmpty())
         QTimer::singleShot(0, this, &RufflePlayer::dispatchCommands);
 
-    if (!outcome->done) {
-        const QString message =
-            state_ == State::Failed
-                ? failure_
-                : QStringLiteral("The movie did not answer the call \"%1\" within %2 ms.")
-                      .arg(name)
-                      .arg(callTimeoutMs_);
-        trace("error: " + message);
-        throw HostError(message);
+    if (end == CallWait::End::Unanswered)
+        endHungPage(name);
+    if (end != CallWait::End::Answered) {
+        // The page is gone (or was ended above): no answer comes, and nothing of it runs later.
+        trace("error: " + failure_);
+        throw HostError(failure_);
     }
-    const QString answer = outcome->value.toString();
+    const QString answer = wait.answer();
     if (!answer.startsWith(u"ok:")) {
         const QString message = answer.startsWith(u"error:")
                                     ? answer.mid(6)
@@ -161,4 +144,19 @@ QString RufflePlayer::deliver(const QString &request)
     }
     trace("ok");
     return answer.mid(3);
+}
+
+void RufflePlayer::endHungPage(const QString &name)
+{
+    // A page that has not answered for so long is stuck (it is twice the player's own script
+    // limit). Its process is ended, so that no call the host gives up on here runs later;
+    // everything held is dropped with the player.
+    const QString message =
+        QStringLiteral("The movie player's page stopped responding: it did not answer the call "
+                       "\"%1\" in %2 s and was ended.")
+            .arg(name)
+            .arg(PageHangMs / 1000);
+    if (const qint64 pid = page_->renderProcessPid(); pid > 0)
+        ::kill(pid_t(pid), SIGKILL);
+    stopPlayer(message);
 }

@@ -78,6 +78,31 @@ class MovieFaultsTest(HostTestCase):
         self.close_window(host)
         self.assertEqual(proc.wait(15), 0)
 
+    def test_a_slow_answer_is_no_failure_and_the_commands_keep_their_order(self):
+        # 12 s: longer than any fixed bound a call once had; the page is busy, not stuck.
+        host = self.make_host(config=probe_script(
+            ("slow", "HSReadComplete", "12000"),
+            ("send", "ReadHighScores"), ("send", "GetPlayerList"), ("wait", "PlayerLoadComplete"),
+        ))
+        proc = host.start()
+        host.wait_command("probe_done", timeout=90)
+        self.assertEqual([c["outcome"] for c in host.calls("HSReadComplete")], ["ok"])
+        names = [c["name"] for c in host.commands() if c["name"] in ("ReadHighScores", "GetPlayerList")]
+        self.assertEqual(names, ["ReadHighScores", "GetPlayerList"])
+        self.assertEqual(host.reports(proc), [])
+
+    def test_a_stuck_page_is_ended_and_reported_and_the_window_can_be_closed(self):
+        # The script runs inside the call that hands it over, and never returns: that call
+        # waits out the page's whole bound, then the page is ended (nothing of it runs later).
+        host = self.make_host(config=probe_script(("hang",)))
+        proc = host.start()
+        wait_for(lambda: [c for c in host.calls("ConfigDataReadComplete") if "stopped responding" in c["outcome"]],
+                 90, what="the call failed")
+        self.assertIn("stopped responding", host.stderr_of(proc))
+        wait_for(lambda: not renderer_pids(proc.pid), what="the page process ended")
+        self.close_window(host)
+        self.assertEqual(proc.wait(15), 0)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -20,6 +20,8 @@ import flash.text.TextFormat;
  *   throw CALLBACK                   CALLBACK throws from now on instead of acknowledging
  *   ack_off CALLBACK / ack_on CALLBACK
  *   flood COUNT COMMAND [ARGUMENT]   the same command COUNT times in a row
+ *   hang                             the page's own script runs forever from now on
+ *   slow CALLBACK MS                 CALLBACK keeps the page busy for MS ms before it acknowledges
  * Lines starting with "#" are comments. Escapes in arguments: \n \r \t \\ \u{HEX}.
  * A line it does not understand is reported with "probe_error"; the end of the
  * script with "probe_done".
@@ -50,6 +52,7 @@ class Probe extends Sprite {
 	var calls = new Map<String, Int>();
 	var throwing = new Map<String, Bool>();
 	var silent = new Map<String, Bool>();
+	var slow = new Map<String, Int>();
 
 	var script:Array<String> = null;
 	var next = 0;
@@ -124,6 +127,10 @@ class Probe extends Sprite {
 			// The host sees the error first; the script goes on afterwards.
 			haxe.Timer.delay(function() resumeAfter(name), 0);
 			throw new flash.errors.Error("probe throws");
+		}
+		if (slow.exists(name)) {
+			var until = Lib.getTimer() + slow.get(name);
+			while (Lib.getTimer() < until) {}
 		}
 		if (!silent.exists(name))
 			send("probe_ack", name + ":" + arg);
@@ -204,6 +211,10 @@ class Probe extends Sprite {
 				for (_ in 0...Std.parseInt(f[1]))
 					Lib.fscommand(f[2], arg);
 				log("-> " + f[2] + " x" + f[1]);
+			case "slow" if (f.length >= 3 && Std.parseInt(f[2]) != null):
+				slow.set(f[1], Std.parseInt(f[2]));
+			case "hang":
+				ExternalInterface.call("function(){for(;;){}}");
 			default:
 				send("probe_error", "bad line: " + line);
 		}

@@ -69,7 +69,7 @@ struct Desktop {
     qreal scale;        // screen pixels per logical pixel
     QRect workArea;     // empty: the window manager sets none
     QSize windowStage;  // the stage's size on the screen in window mode
-    QRect ownModeStage; // set: full screen on the desktop's own mode, the player there
+    QRect ownModeStage = {}; // set: full screen on the desktop's own mode, the player there
 };
 
 class OnDesktop : public WindowTest, public ::testing::WithParamInterface<Desktop> {};

@@ -1,8 +1,17 @@
 // The invoke request: the exact text handed to the player, and taking it apart again by
-// its framing, whatever markup the argument holds.
+// its framing, whatever markup the argument holds. And the wait for a call's answer.
 #include "Fakes.h"
 
 #include "bridge/core/InvokeRequest.h"
+#include "shell/player/CallWait.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <chrono>
+#include <optional>
+#include <thread>
 
 namespace {
 
@@ -78,5 +87,63 @@ TEST(InvokeRequestParse, RefusesOtherTexts)
           QString("<invoke name=\"x\" returntype=\"void\"><arguments><string>y")})
         EXPECT_FALSE(InvokeRequest::Parse(text)) << text.toStdString();
 }
+
+// The wait runs as each command's does, inside Qt's delivery of a queued event; the page's
+// answer comes as the engine's does, queued from another thread. A slow answer is the
+// outcome; the player stopping ends the wait; only a page silent for the whole bound does,
+// and an answer after the end is dropped. Timers keep running meanwhile.
+struct WaitCase {
+    const char *label;
+    int answerAfterMs; // -1: never
+    int stopAfterMs;   // -1: never
+    int boundMs;
+    CallWait::End end;
+};
+
+class CallWaitTest : public ::testing::TestWithParam<WaitCase> {};
+
+TEST_P(CallWaitTest, EndsOnlyByTheAnswerTheStopOrTheBound)
+{
+    const WaitCase c = GetParam();
+    auto wait = std::make_unique<CallWait>();
+    std::thread page;
+    if (c.answerAfterMs >= 0)
+        page = std::thread([sink = wait->answerSink(), after = c.answerAfterMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(after));
+            QMetaObject::invokeMethod(qApp, [sink] { sink(QStringLiteral("ok:level")); });
+        });
+    if (c.stopAfterMs >= 0)
+        QTimer::singleShot(c.stopAfterMs, wait.get(), &CallWait::stop);
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+    tick.start(20);
+
+    std::optional<CallWait::End> end;
+    QElapsedTimer took;
+    took.start();
+    QMetaObject::invokeMethod(qApp, [&] { end = wait->wait(c.boundMs); }, Qt::QueuedConnection);
+    while (!end && took.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_TRUE(end);
+    EXPECT_EQ(*end, c.end);
+    EXPECT_EQ(wait->answer(), c.end == CallWait::End::Answered ? "ok:level" : "");
+    EXPECT_LT(took.elapsed(), c.boundMs + 2000);
+    EXPECT_GT(ticks, 2) << "timers ran while the call waited";
+    if (page.joinable())
+        page.join();
+    // An answer after the end, even after the wait is gone, changes nothing.
+    const auto sink = wait->answerSink();
+    wait.reset();
+    sink(QStringLiteral("ok:late"));
+    QCoreApplication::processEvents();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, CallWaitTest,
+    ::testing::Values(WaitCase{"SlowAnswer", 1500, -1, 10000, CallWait::End::Answered},
+                      WaitCase{"PlayerStoppedFirst", 600, 150, 10000, CallWait::End::Stopped},
+                      WaitCase{"SilentPage", -1, -1, 400, CallWait::End::Unanswered}),
+    fakes::ByLabel);
 
 } // namespace
