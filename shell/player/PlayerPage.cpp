@@ -18,7 +18,8 @@ protected:
     {
         if (!done_) {
             done_ = true;
-            emit owner_->externalLink(url);
+            if (!owner_->origin()->isOwn(url))
+                emit owner_->externalLink(url);
             deleteLater();
         }
         return false;
