@@ -92,6 +92,8 @@ PageOrigin::PageOrigin(const QString &ruffleDir, QObject *parent) : QObject(pare
 
 PageOrigin::~PageOrigin()
 {
+    // The profile (a child) would go only after this: its storage goes with it here.
+    delete profile_;
     if (!storage_.isEmpty())
         QDir(storage_).removeRecursively();
 }
