@@ -83,11 +83,9 @@ PageOrigin::PageOrigin(const QString &ruffleDir, QObject *parent) : QObject(pare
         storage_.clear();
         // A profile of our own that keeps nothing on disk.
         profile_ = new QWebEngineProfile(this);
+        scheme_ = new AppSchemeHandler(ruffleDir, this);
+        profile_->installUrlSchemeHandler(AppScheme::Name, scheme_);
     }
-    // Also beside the server: a navigation to a scheme without its handler ends in an error
-    // page in place of ours, where a handled one is refused like any other (PlayerPage).
-    scheme_ = new AppSchemeHandler(ruffleDir, this);
-    profile_->installUrlSchemeHandler(AppScheme::Name, scheme_);
 }
 
 PageOrigin::~PageOrigin()
@@ -131,12 +129,14 @@ void PageOrigin::setMovie(const QString &path)
 {
     if (server_)
         server_->setMovie(path);
-    scheme_->setMovie(path);
+    else
+        scheme_->setMovie(path);
 }
 
 void PageOrigin::setConfig(const QByteArray &json)
 {
     if (server_)
         server_->setConfig(json);
-    scheme_->setConfigSource([json] { return json; });
+    else
+        scheme_->setConfigSource([json] { return json; });
 }

@@ -47,10 +47,9 @@ QString VersionOf(const QString &ruffleDir)
 // does not send a whole head in time, or sends too much, is dropped.
 class Connection : public QObject {
 public:
-    Connection(QTcpSocket *socket, const PageServer *server, int *open, QObject *parent)
-        : QObject(parent), socket_(socket), server_(server), open_(open)
+    Connection(QTcpSocket *socket, const PageServer *server, QObject *parent)
+        : QObject(parent), socket_(socket), server_(server)
     {
-        ++*open_;
         socket_->setParent(this);
         connect(socket_, &QTcpSocket::readyRead, this, &Connection::read);
         connect(socket_, &QTcpSocket::bytesWritten, this, &Connection::pump);
@@ -64,8 +63,6 @@ public:
             }
         });
     }
-
-    ~Connection() override { --*open_; }
 
 private:
     void read()
@@ -112,7 +109,6 @@ private:
 
     QTcpSocket *socket_;
     const PageServer *server_;
-    int *open_; // the connections open now, counted on the server's thread
     QByteArray head_;
     QFile file_;
     bool answered_ = false;
@@ -158,10 +154,10 @@ bool PageServer::start()
             port_ = server_->serverPort();
             QObject::connect(server_, &QTcpServer::newConnection, server_, [this] {
                 while (QTcpSocket *socket = server_->nextPendingConnection()) {
-                    if (open_ >= MaxConnections)
+                    if (server_->findChildren<Connection *>().size() >= MaxConnections)
                         socket->abort();
                     if (socket->state() == QAbstractSocket::ConnectedState)
-                        new Connection(socket, this, &open_, server_);
+                        new Connection(socket, this, server_);
                     else
                         socket->deleteLater();
                 }

@@ -59,5 +59,4 @@ private:
     QByteArray config_;
     QThread thread_;
     QTcpServer *server_ = nullptr; // lives on thread_
-    int open_ = 0;                 // connections open now (on thread_)
 };

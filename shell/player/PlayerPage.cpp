@@ -18,8 +18,7 @@ protected:
     {
         if (!done_) {
             done_ = true;
-            if (!owner_->origin()->isOwn(url))
-                emit owner_->externalLink(url);
+            emit owner_->externalLink(url);
             deleteLater();
         }
         return false;

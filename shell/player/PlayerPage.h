@@ -12,7 +12,6 @@ class PlayerPage : public QWebEnginePage {
     Q_OBJECT
 public:
     PlayerPage(const PageOrigin *origin, QObject *parent);
-    const PageOrigin *origin() const { return origin_; }
 
 signals:
     void externalLink(const QUrl &url);

@@ -41,8 +41,6 @@ class Server(http.server.ThreadingHTTPServer):
 
 
 class PageBoundaryTest(HostTestCase):
-    env = {}                       # the host's environment for the page's way in
-    page = "lanternfall://app/"    # where the page lives
 
     def setUp(self):
         self.server = Server()
@@ -57,7 +55,7 @@ class PageBoundaryTest(HostTestCase):
         for line in lines:
             script += [line, ("sleep", "500")]
         script += [("send", "ReadHighScores"), ("wait", "HSReadComplete")]
-        host = self.make_host(movie=NAVIGATOR, config=probe_script(*script), extra_env=self.env)
+        host = self.make_host(movie=NAVIGATOR, config=probe_script(*script))
         fake = os.path.join(host.root, "fakebin")
         os.makedirs(fake)
         log = os.path.join(host.root, "xdg-open.log")
@@ -110,37 +108,7 @@ class PageBoundaryTest(HostTestCase):
             ("js", "return location.href;"),
         )
         self.assertEqual(opened, [s.url("location"), s.url("window")])
-        self.assertRegex(host.commands("probe_js")[-1]["arg"], "^%sindex.html$" % self.page)
-
-
-class ServedPageBoundaryTest(PageBoundaryTest):
-    """The same from the host's own page server: the page stays, and its own origin is
-    never handed to the browser. The user's cache folder keeps only the engine's HTTP cache
-    (Ruffle's files, not the movie); the engine's other storage lives in the runtime folder."""
-    env = {"LANTERNFALL_PAGE_SERVER": "1"}
-    page = r"http://lanternfall\.invalid/[0-9a-f]{16}/"
-
-    def test_page_scripts_cannot_leave_the_app_scheme(self):
-        super().test_page_scripts_cannot_leave_the_app_scheme()
-        host, opened = self.run_movie(
-            ("js", "location.href = 'http://lanternfall.invalid/index.html';"),
-            ("js", "window.open(location.href.replace('index.html', 'movie.swf'));"),
-            ("navigate", "http://lanternfall.invalid/x", "_self"),
-            ("js", "return location.href;"))
-        self.assertEqual(opened, [])
-        self.assertRegex(host.commands("probe_js")[-1]["arg"], "^%sindex.html$" % self.page)
-        with open(NAVIGATOR, "rb") as f:
-            movie = f.read()
-        kept = {}
-        for folder, dirs, files in os.walk(host.home):
-            for name in files:
-                with open(os.path.join(folder, name), "rb") as f:
-                    kept[os.path.relpath(os.path.join(folder, name), host.home)] = f.read()
-        self.assertTrue(any(path.startswith(".cache/lanternfall/Cache/") for path in kept))
-        self.assertEqual([path for path, data in kept.items() if movie in data], [])
-        self.assertEqual([path for path in kept if not path.startswith(
-            (".cache/lanternfall/Cache/", ".local/share/Lanternfall/", "run/lanternfall-page/",
-             "run/pulse/", "run/lanternfall"))], [])
+        self.assertEqual(host.commands("probe_js")[-1]["arg"], "lanternfall://app/index.html")
 
 
 if __name__ == "__main__":

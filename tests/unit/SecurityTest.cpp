@@ -1,20 +1,15 @@
 // What the movie and its page can reach: through the web channel only the command entry
-// (the real channel and the real bridge, with a transport that plays the page's part),
-// through player names only files inside the save folder; and what anyone on this machine
-// gets from the page server: the page's own files, for this run's key, and nothing else.
+// (the real channel and the real bridge, with a transport that plays the page's part), and
+// through player names only files inside the save folder.
 #include "WindowTestFixture.h"
 
 #include "shell/player/PageBridge.h"
-#include "shell/player/PageServer.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QPointer>
-#include <QNetworkInterface>
-#include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QWebChannel>
 #include <QWebChannelAbstractTransport>
 
@@ -194,110 +189,6 @@ TEST_F(LinkSecurityTest, ReachesTheBrowserWithoutThePlayersEmptyQuery)
     emit player->externalLinkRequested(QUrl("http://127.0.0.1:8/a?b=1"));
     EXPECT_EQ(log.starting("url.Open"),
               (QStringList{"url.Open http://127.0.0.1:8/self", "url.Open http://127.0.0.1:8/a?b=1"}));
-}
-
-// --- The page server ------------------------------------------------------------------
-
-class PageServerSecurityTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(QDir(dir.path()).mkpath("program/ruffle"));
-        write("program/ruffle/ruffle.js", "player");
-        write("program/morrow.swf", "FWS movie");
-        write("secret.txt", "not for the page");
-        ASSERT_TRUE(QFile::link(dir.path() + "/secret.txt", dir.path() + "/program/ruffle/out.js"));
-        ASSERT_TRUE(server.start());
-        server.setMovie(dir.path() + "/program/morrow.swf");
-        server.setConfig("{\"x\":1}");
-    }
-    void write(const QString &name, const QByteArray &data)
-    {
-        QFile file(dir.path() + '/' + name);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
-    }
-    // What the page's engine sends: the method, our address and this run's key.
-    QByteArray request(const QByteArray &target, const QByteArray &method = "GET",
-                       const QByteArray &key = {}) const
-    {
-        return method + ' ' + target + " HTTP/1.1\r\nHost: lanternfall.invalid\r\n" +
-               PageServer::KeyHeader + ": " + (key.isNull() ? server.key() : key) + "\r\n";
-    }
-    QByteArray root() const { return server.root().toLatin1(); }
-    // Whatever the answer carries: its head, and the body or the file's content.
-    QByteArray served(const QByteArray &head) const
-    {
-        const PageServer::Answer answer = server.answer(head);
-        QFile file(answer.file);
-        const bool content = !answer.file.isEmpty() && file.open(QIODevice::ReadOnly);
-        return answer.head + answer.body + (content ? file.readAll() : QByteArray());
-    }
-
-    QTemporaryDir dir;
-    PageServer server{dir.path() + "/program/ruffle"};
-};
-
-TEST_F(PageServerSecurityTest, ServesThePagesOwnFilesForThisRunsKeyOnly)
-{
-    EXPECT_TRUE(served(request(root() + "/ruffle/ruffle.js")).startsWith("HTTP/1.1 200 OK\r\n"));
-    EXPECT_TRUE(served(request(root() + "/ruffle/ruffle.js")).endsWith("\r\n\r\nplayer"));
-    EXPECT_TRUE(served(request(root() + "/ruffle/ruffle.js")).contains("immutable"));
-    EXPECT_TRUE(served(request(root() + "/movie.swf")).endsWith("no-store\r\nX-Content-Type-"
-                                                               "Options: nosniff\r\nConnection: "
-                                                               "close\r\n\r\nFWS movie"));
-    EXPECT_TRUE(served(request(root() + "/config.json")).endsWith("{\"x\":1}"));
-    EXPECT_TRUE(served(request(root() + "/index.html")).contains("host.js"));
-
-    const QByteArray refused =
-        "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-    const QByteArray other = QByteArray(server.key()).replace(0, 1, server.key()[0] == 'a' ? "b" : "a");
-    for (const QByteArray &head : {
-             request(root() + "/ruffle/ruffle.js", "GET", ""),           // no key
-             request(root() + "/ruffle/ruffle.js", "GET", other),        // another run's
-             request(root() + "/ruffle/ruffle.js", "GET", server.key() + "0"),
-             QByteArray("GET " + root() + "/ruffle/ruffle.js HTTP/1.1\r\n"),
-             request(root() + "/ruffle/ruffle.js", "POST"), request(root() + "/movie.swf", "HEAD"),
-             request(root() + "/config.json", "PUT"), request(root() + "/movie.swf", "get"),
-             request(root() + "/ruffle/../../secret.txt"), request(root() + "/../secret.txt"),
-             request(root() + "/ruffle/%2e%2e%2f..%2fsecret.txt"),
-             request(root() + "/ruffle/..%2F..%2Fsecret.txt"), request(root() + "/ruffle/out.js"),
-             request(root() + "/ruffle/"), request(root() + "/ruffle/missing.js"),
-             request(root() + "/ruffle//ruffle.js"), request(root() + "/index.html?x=1"),
-             request(root() + "/morrow.swf"), request("/ruffle/ruffle.js"),
-             request("/0000000000000000/ruffle/ruffle.js"),
-             request("http://lanternfall.invalid" + root() + "/ruffle/ruffle.js"),
-             request(root() + "/ruffle/ruffle.js").replace(" HTTP/1.1", " HTTP/2.0"),
-             request(dir.path().toUtf8() + "/secret.txt")}) {
-        EXPECT_EQ(served(head), refused) << head.constData();
-    }
-}
-
-TEST_F(PageServerSecurityTest, AnswersOnTheLoopbackOnlyAndClosesEveryConnection)
-{
-    const auto fetch = [this](const QByteArray &head) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, server.port());
-        if (!socket.waitForConnected(5000))
-            return QByteArray("no connection");
-        socket.write(head + "\r\n");
-        QByteArray got;
-        while (socket.waitForReadyRead(5000))
-            got += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState ? got : "left open";
-    };
-    EXPECT_TRUE(fetch(request(root() + "/ruffle/ruffle.js")).endsWith("\r\n\r\nplayer"));
-    EXPECT_TRUE(fetch(request(root() + "/ruffle/out.js")).startsWith("HTTP/1.1 404"));
-    EXPECT_TRUE(fetch(QByteArray(20000, 'x')).startsWith("HTTP/1.1 404")); // no end of head
-
-    QTcpSocket outside; // the machine's other addresses reach nothing
-    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
-        if (address.isLoopback())
-            continue;
-        outside.connectToHost(address, server.port());
-        EXPECT_FALSE(outside.waitForConnected(2000)) << qPrintable(address.toString());
-        outside.abort();
-    }
 }
 
 } // namespace
