@@ -33,31 +33,6 @@ QByteArray MimeType(const QString &fileName)
     return "application/octet-stream";
 }
 
-Resource Resolve(const QString &path, const QString &ruffleDir, const QString &moviePath)
-{
-    Resource resource;
-    if (path == u"/index.html")
-        resource.file = QStringLiteral(":/page/index.html");
-    else if (path == u"/host.js")
-        resource.file = QStringLiteral(":/page/host.js");
-    else if (path == u"/qwebchannel.js")
-        resource.file = QStringLiteral(":/qtwebchannel/qwebchannel.js");
-    else if (path == u"/movie.swf")
-        resource.file = moviePath;
-    else if (path == u"/config.json")
-        resource.config = true;
-    else if (path.startsWith(u"/ruffle/")) {
-        // A bare file name of the player's folder; nothing below or above it.
-        const QString name = path.mid(8);
-        if (!name.isEmpty() && !name.contains(u'/') && !name.contains(u'\\') && name != u".." &&
-            name != u".") {
-            resource.file = ruffleDir + u'/' + name;
-            resource.ruffleFile = true;
-        }
-    }
-    return resource;
-}
-
 } // namespace AppScheme
 
 AppSchemeHandler::AppSchemeHandler(QString ruffleDir, QObject *parent)
@@ -72,17 +47,36 @@ void AppSchemeHandler::requestStarted(QWebEngineUrlRequestJob *job)
         job->fail(QWebEngineUrlRequestJob::RequestDenied);
         return;
     }
-    const AppScheme::Resource resource = AppScheme::Resolve(url.path(), ruffleDir_, moviePath_);
-    if (resource.config) {
+    const QString path = url.path();
+    QString file;
+    if (path == u"/index.html")
+        file = QStringLiteral(":/page/index.html");
+    else if (path == u"/host.js")
+        file = QStringLiteral(":/page/host.js");
+    else if (path == u"/qwebchannel.js")
+        file = QStringLiteral(":/qtwebchannel/qwebchannel.js");
+    else if (path == u"/movie.swf")
+        file = moviePath_;
+    else if (path == u"/config.json") {
         auto *buffer = new QBuffer(job);
         buffer->setData(config_ ? config_() : QByteArray("{}"));
         job->reply("application/json", buffer);
         return;
+    } else if (path.startsWith(u"/ruffle/")) {
+        // A bare file name of the player's folder; nothing below or above it.
+        const QString name = path.mid(8);
+        if (!name.isEmpty() && !name.contains(u'/') && !name.contains(u'\\') && name != u".." &&
+            name != u".")
+            file = ruffleDir_ + u'/' + name;
     }
-    auto *device = new QFile(resource.file, job);
-    if (resource.file.isEmpty() || !device->open(QIODevice::ReadOnly)) {
+    if (file.isEmpty()) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);
         return;
     }
-    job->reply(AppScheme::MimeType(resource.file), device);
+    auto *device = new QFile(file, job);
+    if (!device->open(QIODevice::ReadOnly)) {
+        job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+    }
+    job->reply(AppScheme::MimeType(file), device);
 }

@@ -1,10 +1,8 @@
 #pragma once
-// Where the player's page, Ruffle's files and the movie come from. Two ways serve the same
-// files: the "lanternfall:" URL scheme (an off-the-record profile) and the loopback server
-// of PageServer.h (a profile whose cache is kept). Nothing else is reachable through
-// either: the page and the channel script from the program's resources, files of the
-// program folder's "ruffle" folder by bare name, the current movie, and the generated
-// player configuration.
+// The "lanternfall:" URL scheme through which the player's page, Ruffle's files and the
+// movie are served. Nothing else is reachable through it: the page and the channel script
+// from the program's resources, files of the program folder's "ruffle" folder by bare
+// name, the current movie, and the generated player configuration.
 #include <QByteArray>
 #include <QString>
 #include <QWebEngineUrlSchemeHandler>
@@ -22,14 +20,6 @@ void Register();
 
 // The MIME type a file is served with, by its extension.
 QByteArray MimeType(const QString &fileName);
-
-// What a path of the page's origin ("/index.html", "/ruffle/NAME", ...) is served from.
-struct Resource {
-    QString file;           // a resource (":/...") or a file path; empty: nothing
-    bool config = false;    // the generated player configuration instead of a file
-    bool ruffleFile = false; // one of Ruffle's files
-};
-Resource Resolve(const QString &path, const QString &ruffleDir, const QString &moviePath);
 
 } // namespace AppScheme
 

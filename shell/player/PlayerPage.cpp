@@ -1,6 +1,6 @@
 #include "shell/player/PlayerPage.h"
 
-#include "shell/player/PageOrigin.h"
+#include "shell/player/AppScheme.h"
 
 namespace {
 
@@ -31,18 +31,14 @@ private:
 
 } // namespace
 
-PlayerPage::PlayerPage(const PageOrigin *origin, QObject *parent)
-    : QWebEnginePage(origin->profile(), parent), origin_(origin)
-{
-}
-
 bool PlayerPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
 {
-    if (url == origin_->pageUrl() && isMainFrame &&
+    if (url.scheme() == QLatin1String(AppScheme::Name) && url.host() == u"app" &&
+        url.path() == u"/index.html" && isMainFrame &&
         (type == NavigationTypeTyped || type == NavigationTypeReload))
         return true;
     // Only the page itself leaves for the browser; a frame inside it loads nothing.
-    if (!origin_->isOwn(url) && isMainFrame)
+    if (url.scheme() != QLatin1String(AppScheme::Name) && isMainFrame)
         emit externalLink(url);
     return false;
 }

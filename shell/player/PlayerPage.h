@@ -1,17 +1,14 @@
 #pragma once
-// The player's web page: it never navigates away from its own page. Links and new
-// windows the movie asks for are handed out as external link requests instead (never an
-// address of the page's own origin), and the page's console goes to stderr when asked for
-// (or always for errors).
+// The player's web page: it never navigates away from our own scheme. Links and new
+// windows the movie asks for are handed out as external link requests instead, and the
+// page's console goes to stderr when asked for (or always for errors).
 #include <QUrl>
 #include <QWebEnginePage>
-
-class PageOrigin;
 
 class PlayerPage : public QWebEnginePage {
     Q_OBJECT
 public:
-    PlayerPage(const PageOrigin *origin, QObject *parent);
+    PlayerPage(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent) {}
 
 signals:
     void externalLink(const QUrl &url);
@@ -21,7 +18,4 @@ protected:
     QWebEnginePage *createWindow(WebWindowType) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
                                   int line, const QString &source) override;
-
-private:
-    const PageOrigin *origin_;
 };

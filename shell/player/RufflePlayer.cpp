@@ -3,9 +3,9 @@
 #include "bridge/core/HostError.h"
 #include "bridge/core/InvokeRequest.h"
 #include "bridge/core/ProtocolTrace.h"
+#include "shell/player/AppScheme.h"
 #include "shell/player/MovieFile.h"
 #include "shell/player/PageBridge.h"
-#include "shell/player/PageOrigin.h"
 #include "shell/player/PlayerPage.h"
 
 #include <QFile>
@@ -52,13 +52,17 @@ RufflePlayer::RufflePlayer(const QString &ruffleDir, QWidget *parent)
     : MoviePlayer(parent), ruffleDir_(ruffleDir), properties_(RuffleConfig::Defaults())
 {
     InitPageResources();
-    // The game's data lives in the save folder, never in the browser's storage.
-    origin_ = new PageOrigin(ruffleDir_, this);
+    // A profile of our own that keeps nothing on disk: the game's data lives in the save
+    // folder, never in the browser's storage.
+    profile_ = new QWebEngineProfile(this);
+    scheme_ = new AppSchemeHandler(ruffleDir_, this);
+    scheme_->setConfigSource([this] { return configJson(); });
+    profile_->installUrlSchemeHandler(AppScheme::Name, scheme_);
 
     view_ = new QWebEngineView(parent);
     view_->setObjectName("flashPlayer");
     view_->setContextMenuPolicy(Qt::NoContextMenu);
-    page_ = new PlayerPage(origin_, view_);
+    page_ = new PlayerPage(profile_, view_);
     page_->setBackgroundColor(Qt::black);
     auto *settings = page_->settings();
     settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
@@ -88,7 +92,7 @@ RufflePlayer::RufflePlayer(const QString &ruffleDir, QWidget *parent)
     connect(page_, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &info) {
         // Only our own page counts; a refused link of the movie's ends as a failed load too.
         if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
-            info.url() == origin_->pageUrl())
+            info.url() == QUrl(QString::fromLatin1(AppScheme::PageUrl)))
             stopPlayer(CannotPlay(moviePath_, QStringLiteral("the player's page did not load (%1)")
                                                   .arg(info.errorString())));
     });
@@ -119,8 +123,8 @@ QWidget *RufflePlayer::widget()
 
 QByteArray RufflePlayer::configJson() const
 {
-    QJsonObject config = RuffleConfig::FromProperties(properties_, origin_->ruffleUrl());
-    config["url"] = origin_->movieUrl();
+    QJsonObject config = RuffleConfig::FromProperties(properties_, AppScheme::RufflePath);
+    config["url"] = AppScheme::MovieUrl;
     return QJsonDocument(config).toJson(QJsonDocument::Compact);
 }
 
@@ -144,12 +148,11 @@ void RufflePlayer::setMovie(const QString &path)
 
     moviePath_ = path;
     properties_["Movie"] = path;
-    origin_->setMovie(path);
-    origin_->setConfig(configJson());
+    scheme_->setMovie(path);
     state_ = State::Loading;
     failure_.clear();
     loadBound_.start();
-    page_->load(origin_->pageUrl());
+    page_->load(QUrl(QString::fromLatin1(AppScheme::PageUrl)));
 
     // Unpacking a compressed movie takes a while for a large one: it runs beside the
     // page's loading, and its verdict comes back through the event loop.
@@ -172,7 +175,6 @@ void RufflePlayer::onMovieChecked(const QString &problem)
 void RufflePlayer::setAllowFullScreen(const QString &value)
 {
     properties_["AllowFullScreen"] = value;
-    origin_->setConfig(configJson());
 }
 
 void RufflePlayer::setContainerRect(const QRect &rect)

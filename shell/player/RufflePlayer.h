@@ -1,6 +1,6 @@
 #pragma once
 // The movie player: Ruffle (the Flash emulator) in a QWebEngineView, showing our own page
-// (from the host's loopback server or its "lanternfall:" scheme: PageOrigin.h). Commands travel from the page to C++ through a
+// through the "lanternfall:" scheme. Commands travel from the page to C++ through a
 // QWebChannel; calls into the movie run as page scripts whose answer is awaited.
 //
 // Readiness: a call into the movie waits until the movie has loaded and registered the
@@ -25,7 +25,7 @@
 class QWebEngineView;
 class QWebEngineProfile;
 class QWebChannel;
-class PageOrigin;
+class AppSchemeHandler;
 class PlayerPage;
 class PageBridge;
 
@@ -85,11 +85,12 @@ private:
     QString deliver(const QString &request);
 
     QString ruffleDir_;
-    PageOrigin *origin_ = nullptr;
+    QWebEngineProfile *profile_ = nullptr;
     QWebEngineView *view_ = nullptr;
     PlayerPage *page_ = nullptr;
     QWebChannel *channel_ = nullptr;
     PageBridge *bridge_ = nullptr;
+    AppSchemeHandler *scheme_ = nullptr;
     RuffleConfig::Properties properties_;
     QString moviePath_;
     State state_ = State::Idle;

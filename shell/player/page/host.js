@@ -116,7 +116,7 @@
       const found = /Error message: (.*)/.exec(details ? details.value : '');
       // Without the page's own addresses, which mean nothing to the user.
       const why = (found ? found[1] : 'the player gave up')
-        .replace(/:?\s*(lanternfall:\/\/|http:\/\/lanternfall\.invalid\/)\S*/g, '').trim();
+        .replace(/:?\s*lanternfall:\/\/\S*/g, '').trim();
       if (!started) return; // the player's own start failed: reported where it is caught
       if (!loaded) fail('unplayable', why);
       else fail('failed', why);
@@ -125,7 +125,7 @@
   }
 
   async function start() {
-    const config = await (await fetch('config.json')).json();
+    const config = await (await fetch('lanternfall://app/config.json')).json();
     const url = config.url;
     delete config.url;
     const ruffle = window.RufflePlayer && typeof window.RufflePlayer.newest === 'function'
