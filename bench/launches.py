@@ -121,10 +121,16 @@ class Bench:
         url = self.server.url + "?movie=" + os.path.basename(movie)
         if config is not None:
             url += "&config=" + config.replace(" ", "+")
-        err = open(os.path.join(self.scratch, "chromium-stderr.txt"), "w")
+        # BENCH_PAGE_LOG=info: Ruffle's log at that level (the renderer it chose, for one) in
+        # bench/.build/chromium-stderr.txt.
+        log_level = os.environ.get("BENCH_PAGE_LOG")
+        if log_level:
+            url += ("&" if "?" in url else "?") + "log=" + log_level
+        err = open(os.path.join(self.bench_build if log_level else self.scratch, "chromium-stderr.txt"), "w")
         spawned = time.time()
         size = "--window-size=%d,%d" % tuple(self.chromium_window)
-        proc = subprocess.Popen(["chromium", *CHROMIUM_FLAGS, size, "--user-data-dir=" + profile, "--app=" + url],
+        logging = ["--enable-logging=stderr"] if log_level else []
+        proc = subprocess.Popen(["chromium", *CHROMIUM_FLAGS, *logging, size, "--user-data-dir=" + profile, "--app=" + url],
                                 env=self.display.env, stdout=subprocess.DEVNULL, stderr=err,
                                 start_new_session=True)
         proc.err_file, proc.profile, proc.fresh = err, profile, not warm

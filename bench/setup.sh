@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the benchmarks need besides what the project's own setup installs:
-# Debian's Chromium (the browser the host is compared with), and valgrind and perf
-# (profiling: see bench/README.md).
+# Debian's Chromium (the browser the host is compared with), valgrind and perf (profiling:
+# see bench/README.md), and Qt Quick's WebEngineView for the bare view's variant.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
-packages=(chromium valgrind linux-perf xvfb openbox python3 findutils coreutils)
+# qml6-module-qtwebengine and qml6-module-qtqml-workerscript: the bare view's Qt Quick
+# variant (bench_echo --quick).
+packages=(chromium valgrind linux-perf xvfb openbox python3 findutils coreutils
+  qml6-module-qtwebengine qml6-module-qtqml-workerscript)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -36,7 +36,7 @@
     allowNetworking: 'all',
     allowScriptAccess: true,
     openUrlMode: 'allow',
-    logLevel: 'warn',
+    logLevel: params.get('log') || 'warn',
     backgroundColor: null,
   };
 

@@ -18,7 +18,12 @@
 // engine set up as the host sets it up (EngineSetup), nothing else of the host.
 //
 //   bench_echo [--ruffle RUFFLE_DIR MOVIE --mode local|channel|call] [ROUNDS [WARMUP]]
-//   bench_echo --ruffle RUFFLE_DIR MOVIE --mode playback --config CONFIG
+//   bench_echo --ruffle RUFFLE_DIR MOVIE --mode playback --config CONFIG [--quick]
+//
+// With --quick the playback page is shown by a Qt Quick WebEngineView in a QQuickWindow,
+// embedded in a widget with QWidget::createWindowContainer, instead of QWebEngineView
+// (whose QQuickWidget renders each frame offscreen and composites it again); the movie's
+// commands then reach the program as console lines.
 #include "shell/player/EngineSetup.h"
 
 #include <QApplication>
@@ -35,6 +40,14 @@
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
+
+#include <QQmlComponent>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QQuickWebEngineProfile>
+#include <QtWebEngineQuick>
 
 #include <cstdio>
 #include <unistd.h>
@@ -143,11 +156,61 @@ private:
 
 };
 
+// The playback page in a Qt Quick WebEngineView drawn straight into its QQuickWindow,
+// which a widget window holds (createWindowContainer), as the host holds its view.
+int RunQuick(const QString &ruffleDir, const QString &movie, const QString &config)
+{
+    auto *profile = new QQuickWebEngineProfile(qApp);
+    profile->installUrlSchemeHandler("echo", new EchoScheme(ruffleDir, movie, profile));
+    QUrl url(QStringLiteral("echo://app/ruffle.html?mode=playback"));
+    QUrlQuery query(url);
+    query.addQueryItem(QStringLiteral("config"), config);
+    if (!qEnvironmentVariableIsEmpty("BENCH_PAGE_LOG"))
+        query.addQueryItem(QStringLiteral("log"), qEnvironmentVariable("BENCH_PAGE_LOG"));
+    if (!qEnvironmentVariableIsEmpty("BENCH_RENDERER"))
+        query.addQueryItem(QStringLiteral("renderer"), qEnvironmentVariable("BENCH_RENDERER"));
+    url.setQuery(query);
+
+    QQuickWindow window;
+    QQmlEngine engine;
+    engine.rootContext()->setContextProperty(QStringLiteral("pageProfile"), profile);
+    engine.rootContext()->setContextProperty(QStringLiteral("pageUrl"), url);
+    QQmlComponent component(&engine);
+    component.setData("import QtQuick\nimport QtWebEngine\n"
+                      "WebEngineView { profile: pageProfile; url: pageUrl; backgroundColor: 'black'\n"
+                      "  onJavaScriptConsoleMessage: function(level, message, line, source) {\n"
+                      "    if (message.startsWith('event ')) console.info(message) } }",
+                      QUrl());
+    auto *view = qobject_cast<QQuickItem *>(component.create());
+    if (!view) {
+        std::fprintf(stderr, "bench_echo: %s\n", qPrintable(component.errorString()));
+        return 1;
+    }
+    view->setParentItem(window.contentItem());
+    view->setSize(QSizeF(800, 600));
+    // The movie's commands, printed as the widget view's channel slot prints them.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &text) {
+        if (text.startsWith(u"event ")) {
+            std::printf("%s\n", qPrintable(text));
+            std::fflush(stdout);
+        }
+    });
+    QWidget holder;
+    QWidget *container = QWidget::createWindowContainer(&window, &holder);
+    container->setGeometry(0, 0, 800, 600);
+    holder.resize(800, 600);
+    holder.show();
+    const int status = QApplication::exec();
+    delete view;
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QString ruffleDir, movie, mode, config;
+    bool quick = false;
     QList<QByteArray> positional;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg = argv[i];
@@ -156,6 +219,8 @@ int main(int argc, char **argv)
             movie = QString::fromLocal8Bit(argv[++i]);
         } else if (arg == "--mode" && i + 1 < argc) {
             mode = QString::fromLatin1(argv[++i]);
+        } else if (arg == "--quick") {
+            quick = true;
         } else if (arg == "--config" && i + 1 < argc) {
             config = QString::fromLocal8Bit(argv[++i]);
         } else {
@@ -184,7 +249,11 @@ int main(int argc, char **argv)
                     QWebEngineUrlScheme::ContentSecurityPolicyIgnored);
     QWebEngineUrlScheme::registerScheme(scheme);
 
+    if (quick)
+        QtWebEngineQuick::initialize();
     QApplication app(argc, argv);
+    if (quick)
+        return RunQuick(ruffleDir, movie, config);
     auto *profile = new QWebEngineProfile(&app);
     profile->installUrlSchemeHandler("echo", new EchoScheme(ruffleDir, movie, profile));
     QWebEngineView view;
@@ -202,6 +271,13 @@ int main(int argc, char **argv)
     if (mode == u"playback") {
         QUrlQuery query(url);
         query.addQueryItem(QStringLiteral("config"), config);
+        // BENCH_PAGE_LOG=info: Ruffle's log at that level (e.g. the renderer it chose) on
+        // stderr, through the engine's "js" logging category.
+        if (!qEnvironmentVariableIsEmpty("BENCH_PAGE_LOG"))
+            query.addQueryItem(QStringLiteral("log"), qEnvironmentVariable("BENCH_PAGE_LOG"));
+        // BENCH_RENDERER=webgl (or wgpu-webgl, canvas): Ruffle's preferred renderer.
+        if (!qEnvironmentVariableIsEmpty("BENCH_RENDERER"))
+            query.addQueryItem(QStringLiteral("renderer"), qEnvironmentVariable("BENCH_RENDERER"));
         url.setQuery(query);
     }
     page->load(url);
