@@ -125,10 +125,12 @@ class Checks:
             problems.append("panels %s are stacked above the game" % above)
         if d.screensaver_timeout() != 0:
             problems.append("the screen saver is on (%s s)" % d.screensaver_timeout())
+        out = self.desktop[self.game]
         if d.screenshot is None:
-            expected = (0, 0, 800, 600)  # no picture of the compositor's output: the window's own
+            # No picture of the compositor's output: the window's own, as large as the
+            # emulated mode, or the whole output where the window manager ignores it.
+            expected = (0, 0, 800, 600) if d.emulated_modes else (0, 0, out["w"], out["h"])
         elif d.wayland:
-            out = self.desktop[self.game]
             expected = (out["x"], out["y"], out["w"], out["h"])  # Xwayland scales it to the output
         else:
             expected = (x, y, 800, 600)
