@@ -92,6 +92,10 @@ class MutterWayland(Desktop):
         self.host_env = {"WAYLAND_DISPLAY": socket, "XDG_SESSION_TYPE": "wayland",
                          "QT_QPA_PLATFORM": "wayland"}
         wait_for(self.has_wm, START_TIMEOUT, 0.1, what="mutter's X window manager")
+        # mutter names its primary monitor to Xwayland a moment after its window manager is
+        # up (mutter 48 on a loaded machine: after the scenario had read the desktop's outputs).
+        wait_for(lambda: any(o["primary"] for o in self.outputs().values()), START_TIMEOUT, 0.1,
+                 what="mutter's primary output on Xwayland")
 
     screenshot = None
 
