@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# Installs what is missing, from the running Debian (or Ubuntu) release's own packages, and the
+# Installs what is missing, from the running Debian release's own packages, and the
 # pinned npm packages from package-lock.json.
 #   scripts/setup.sh           what building and running the game need (scripts/run.sh); without
 #                              a DISPLAY also the private Xvfb and openbox run.sh then starts
-#   scripts/setup.sh --tests   that and what the tests need (scripts/test.sh)
+#   scripts/setup.sh --package that and what making the packages needs (scripts/package.sh)
+#   scripts/setup.sh --tests   all that and what the tests need (scripts/test.sh)
 # No package name is tied to one release: where releases differ (clang's runtime), apt is asked
 # what the running release offers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tests=0
+tests=0 package=0
 case ${1:-} in
-  --tests) tests=1 ;;
+  --tests) tests=1 package=1 ;;
+  --package) package=1 ;;
   "") ;;
-  *) echo "usage: scripts/setup.sh [--tests]" >&2; exit 2 ;;
+  *) echo "usage: scripts/setup.sh [--package|--tests]" >&2; exit 2 ;;
 esac
 
 # Building and running: the compiler, Qt 6 with WebEngine and WebChannel, the X11 and OpenGL
@@ -28,6 +30,10 @@ packages=(
 if ((tests)) || [[ -z ${DISPLAY:-} ]]; then
   packages+=(xvfb openbox x11-xserver-utils x11-utils)
 fi
+# CPack's Debian package: dpkg-shlibdeps computes the dependencies, file finds the binaries.
+if ((package)); then
+  packages+=(dpkg-dev file)
+fi
 if ((tests)); then
   packages+=(
     git libgtest-dev libgmock-dev python3 procps
@@ -36,7 +42,7 @@ if ((tests)); then
     pulseaudio pulseaudio-utils
     # the tests' private session bus (dbus-daemon) and asking it (dbus-send)
     dbus-daemon dbus-bin
-    dpkg-dev lintian file   # the Debian package (scripts/package.sh) and its test
+    lintian   # the Debian package's test
     # The desktops of the end-to-end desktop matrix (tests/e2e/desktops.py)
     xfwm4 xfce4-panel tint2 kwin-x11 kwin-style-breeze mutter weston xwayland kwin-wayland
     xserver-xorg-video-dummy dbus-x11
