@@ -101,11 +101,9 @@ class MutterWayland(Desktop):
 
 
 class KWinWayland(Desktop):
-    """KDE's own compositor, Plasma 6's default session: kwin_wayland on its virtual
-    (headless) backend with Xwayland. It has a seat with a keyboard even without input
-    devices, so windows are activated and XTest keys reach them. Like mutter alone it offers
-    no screenshot without an authorised desktop file, so the pixels checked are those of the
-    host's own X window."""
+    """Plasma 6's default session: kwin_wayland on its virtual (headless) backend with
+    Xwayland. Its seat has a keyboard, so windows are activated and XTest keys reach them.
+    The pixels checked are those of the host's own X window."""
 
     label = "Wayland: kwin_wayland --virtual + Xwayland"
     programs = ("kwin_wayland", "Xwayland")
@@ -135,13 +133,9 @@ class KWinWayland(Desktop):
             shutil.copy(program, copy)
             self.launch([copy] + args, env=self.env)
 
-        def session_env():
-            try:
-                with open(told) as f:
-                    return dict(line.split("=", 1) for line in f.read().splitlines() if "=" in line)
-            except FileNotFoundError:
-                return None
-        session = wait_for(session_env, START_TIMEOUT, 0.1, what="kwin_wayland's session")
+        wait_for(lambda: os.path.exists(told), START_TIMEOUT, 0.1, what="kwin_wayland's session")
+        with open(told) as f:
+            session = dict(line.split("=", 1) for line in f.read().splitlines() if "=" in line)
         if session.get("XAUTHORITY"):
             self.base_env["XAUTHORITY"] = session["XAUTHORITY"]
         socket = os.path.join(self.runtime, "wayland-lf")
