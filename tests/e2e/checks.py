@@ -177,11 +177,13 @@ class Checks:
 
         # A window manager may still change the window just after the switch (kwin re-places
         # it after following the screen's new size, and the host then puts it back; under
-        # load it drops its full-screen state late): what counts is how the window settles,
-        # a moment later at most.
+        # load it drops its full-screen state late; mutter 48's frames, drawn by a client of
+        # their own, come back late): what counts is how the window settles, a moment later
+        # at most.
         deadline = time.monotonic() + 3
         client, frame, extents = read()
-        while ((fullscreen() or self.frame_reference not in (None, frame))
+        while ((fullscreen() or client[1] - frame[1] <= 0
+                or self.frame_reference not in (None, frame))
                and time.monotonic() < deadline):
             time.sleep(0.1)
             client, frame, extents = read()
