@@ -10,7 +10,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 seconds="${1:-600}"
 fuzzer="${2:-$here/../build/fuzz/command_fuzzer}"
 if [[ ! -x $fuzzer ]]; then
-  echo "fuzz: no fuzzer at $fuzzer (it needs clang and libclang-rt-14-dev); skipped"
+  echo "fuzz: no fuzzer at $fuzzer (it needs clang and its libFuzzer runtime, libclang-rt-N-dev; scripts/setup.sh --tests installs them); skipped"
   exit 77
 fi
 base=/tmp

@@ -4,7 +4,7 @@
 #   build/lanternfall-<version>-linux-x86_64.tar.gz
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --package
 scripts/build.sh
 cpack --config build/CPackConfig.cmake -B build
 rm -rf build/_CPack_Packages

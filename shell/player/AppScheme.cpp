@@ -12,9 +12,15 @@ void Register()
 {
     QWebEngineUrlScheme scheme(Name);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
-    scheme.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalAccessAllowed |
-                    QWebEngineUrlScheme::CorsEnabled |
-                    QWebEngineUrlScheme::ContentSecurityPolicyIgnored);
+    QWebEngineUrlScheme::Flags flags =
+        QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::LocalAccessAllowed |
+        QWebEngineUrlScheme::CorsEnabled | QWebEngineUrlScheme::ContentSecurityPolicyIgnored;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    // Ruffle loads its wasm and the movie with fetch(); before 6.6 the page's fetch shim
+    // does it instead (PlayerPage).
+    flags |= QWebEngineUrlScheme::FetchApiAllowed;
+#endif
+    scheme.setFlags(flags);
     QWebEngineUrlScheme::registerScheme(scheme);
 }
 

@@ -2,6 +2,10 @@
 
 #include "shell/player/AppScheme.h"
 
+#include <QFile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
 namespace {
 
 // The page a window.open() gets: it catches the address of its first navigation, hands
@@ -30,6 +34,26 @@ private:
 };
 
 } // namespace
+
+PlayerPage::PlayerPage(QWebEngineProfile *profile, QObject *parent)
+    : QWebEnginePage(profile, parent)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 6, 0)
+    // Before 6.6 the scheme cannot allow fetch() (AppScheme::Register sets FetchApiAllowed
+    // from 6.6 on), and Ruffle loads its files with it: a script that runs before the page's
+    // own routes our scheme's requests through XMLHttpRequest.
+    QFile file(QStringLiteral(":/page/fetch-shim.js"));
+    if (!file.open(QIODevice::ReadOnly))
+        return; // compiled in: cannot fail
+    QWebEngineScript shim;
+    shim.setName(QStringLiteral("fetch-shim"));
+    shim.setSourceCode(QString::fromUtf8(file.readAll()));
+    shim.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    shim.setWorldId(QWebEngineScript::MainWorld);
+    shim.setRunsOnSubFrames(false);
+    scripts().insert(shim);
+#endif
+}
 
 bool PlayerPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
 {

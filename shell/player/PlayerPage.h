@@ -8,7 +8,7 @@
 class PlayerPage : public QWebEnginePage {
     Q_OBJECT
 public:
-    PlayerPage(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent) {}
+    PlayerPage(QWebEngineProfile *profile, QObject *parent);
 
 signals:
     void externalLink(const QUrl &url);

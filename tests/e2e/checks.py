@@ -131,10 +131,12 @@ class Checks:
             problems.append("panels %s are stacked above the game" % above)
         if d.screensaver_timeout() != 0:
             problems.append("the screen saver is on (%s s)" % d.screensaver_timeout())
+        out = self.desktop[self.game]
         if d.screenshot is None:
-            expected = (0, 0, 800, 600)  # no picture of the compositor's output: the window's own
+            # No picture of the compositor's output: the window's own, as large as the
+            # emulated mode, or the whole output where the window manager ignores it.
+            expected = (0, 0, 800, 600) if d.emulated_modes else (0, 0, out["w"], out["h"])
         elif d.wayland or d.own_mode:
-            out = self.desktop[self.game]
             expected = (out["x"], out["y"], out["w"], out["h"])  # Xwayland scales it to the output
         else:
             expected = (x, y, 800, 600)
@@ -190,11 +192,13 @@ class Checks:
 
         # A window manager may still change the window just after the switch (kwin re-places
         # it after following the screen's new size, and the host then puts it back; under
-        # load it drops its full-screen state late): what counts is how the window settles,
-        # a moment later at most.
+        # load it drops its full-screen state late; mutter 48's frames, drawn by a client of
+        # their own, come back late): what counts is how the window settles, a moment later
+        # at most.
         deadline = time.monotonic() + 3
         client, frame, extents = read()
-        while ((fullscreen() or self.frame_reference not in (None, frame))
+        while ((fullscreen() or client[1] - frame[1] <= 0
+                or self.frame_reference not in (None, frame))
                and time.monotonic() < deadline):
             time.sleep(0.1)
             client, frame, extents = read()

@@ -161,13 +161,20 @@ class Display:
         return None
 
     def windows(self, name):
-        """The viewable client windows whose name matches the regular expression."""
+        """The viewable client windows whose name matches the regular expression. A frame
+        that carries its client's name is left out: mutter 44 and later draw frames in a
+        client of their own (mutter-x11-frames), whose window holds the client's."""
         found = []
+        pattern = r'\s*(0x[0-9a-f]+) "(.*)": \('
         for line in self.run("xwininfo", "-root", "-tree").splitlines():
-            match = re.match(r'\s*(0x[0-9a-f]+) "(.*)": \("', line)
+            match = re.match(pattern, line)
             if match and re.search(name, match.group(2)):
                 wid = int(match.group(1), 16)
-                if "IsViewable" in self.run("xwininfo", "-id", str(wid)):
+                if "IsViewable" not in self.run("xwininfo", "-id", str(wid)):
+                    continue
+                children = self.run("xwininfo", "-children", "-id", str(wid)).splitlines()
+                if not any((m := re.match(pattern, c)) and m.group(2) == match.group(2)
+                           for c in children):
                     found.append(wid)
         return found
 

@@ -16,7 +16,7 @@ class StartupTest(HostTestCase):
         host = self.make_host(
             config=probe_script(("send", "ReadHighScores"), ("wait", "HSReadComplete")),
             files={"hs.dat": text + "\r\n"})
-        host.start()
+        proc = host.start({"LANTERNFALL_PAGE_LOG": "1"})
         host.wait_ready()
         # The probe's command reached the host, the host's answer reached the probe's
         # function unchanged, and the probe acknowledged it with a command of its own.
@@ -25,6 +25,11 @@ class StartupTest(HostTestCase):
         self.assertEqual(call["arg"], text + "\r\n")
         self.assertEqual(call["outcome"], "ok")
         self.assertEqual(host.commands("ReadHighScores")[0]["outcome"], "ok")
+        # Ruffle loaded its wasm and the movie with fetch(): through the scheme itself from
+        # Qt 6.6 on, before that through the page's XMLHttpRequest shim, which says so.
+        qt = tuple(int(n) for n in os.environ["LF_QT_VERSION"].split(".")[:2])
+        shimmed = "fetch() for lanternfall: goes through XMLHttpRequest" in host.stderr_of(proc)
+        self.assertEqual(shimmed, qt < (6, 6), "the fetch shim on Qt %d.%d" % qt)
 
     def test_software_opengl_stays_out_of_the_host_process(self):
         # Xvfb offers only Mesa's software renderer: the host finds that out in a child

@@ -26,6 +26,22 @@ def checked(args, ok=(0,), **kwargs):
     return result.stdout
 
 
+def linked_packages():
+    """The packages that hold the libraries the executable links (ldd), as dpkg knows them:
+    their names differ per release (Debian 13's carry the t64 suffix, libqt6core6t64)."""
+    owners = {}
+    out = checked(["ldd", os.path.join(BUILD_DIR, "bin", "lanternfall")])
+    for soname, path in re.findall(r"^\s*(\S+) => (/\S+)", out, re.M):
+        # dpkg knows a file under the path its package gives, with or without /usr (merged /usr).
+        bare = path[4:] if path.startswith("/usr/") else path
+        for candidate in (path, bare, "/usr" + bare):
+            found = subprocess.run(["dpkg-query", "-S", candidate], capture_output=True, text=True)
+            if found.returncode == 0:
+                owners[soname] = found.stdout.split(":")[0]
+                break
+    return owners
+
+
 def expected_files():
     """Every file and link the package must hold: the program folder as built, and the rest."""
     app = "io.github.lanternfall.Lanternfall"
@@ -67,9 +83,13 @@ class DebianPackageTest(unittest.TestCase):
                          ("lanternfall", VERSION, "amd64", "games"))
         self.assertRegex(fields["Maintainer"], r"^[^<>]+ <[^<>@\s]+@[^<>@\s]+>$")
         depends = {re.split(r"[\s(]", d.strip())[0] for d in fields["Depends"].split(",")}
-        # Computed from the executable's links, and what only runs or is read at run time.
-        for package in ("libc6", "libqt6core6", "libqt6webenginewidgets6", "libqt6webchannel6",
-                        "libx11-6", "libxrandr2", "libxtst6", "libqt6webenginecore6-bin", "fonts-dejavu-core"):
+        # Computed from the executable's links (on this release), and what only runs or is
+        # read at run time.
+        linked = linked_packages()
+        for soname in ("libc.so.6", "libQt6Core.so.6", "libQt6WebEngineWidgets.so.6",
+                       "libQt6WebChannel.so.6", "libX11.so.6", "libXrandr.so.2", "libXtst.so.6"):
+            self.assertIn(linked.get(soname), depends, soname)
+        for package in ("libqt6webenginecore6-bin", "fonts-dejavu-core"):
             self.assertIn(package, depends)
         # No maintainer scripts: Debian's file triggers refresh the icon cache and desktop database.
         members = re.findall(r"^\s+\d+ bytes,\s+\d+ lines\s+\*?\s*(\S+)", checked(["dpkg-deb", "-I", self.deb]), re.M)
@@ -105,15 +125,17 @@ class DebianPackageTest(unittest.TestCase):
         here = checked(["apt-get", "install", "--simulate", "-q", self.deb])
         self.assertRegex(here, r"(?m)^Inst lanternfall ")
         # With an empty package database apt must find everything the program needs in the
-        # archive: what a clean Debian 12 gets with `apt install ./lanternfall_*.deb`.
+        # archive: what a clean system of this release gets with `apt install ./lanternfall_*.deb`.
         if not glob.glob("/var/lib/apt/lists/*_Packages*"):
             self.skipTest("apt's package lists are not available (apt-get update makes them)")
         status = os.path.join(self.tmp, "empty-status")
         open(status, "w").close()
         empty = checked(["apt-get", "install", "--simulate", "-q", "-o", "Dir::State::status=" + status, self.deb])
         installed = set(re.findall(r"(?m)^Inst (\S+)", empty))
-        for needed in ("lanternfall", "libqt6webenginewidgets6", "libqt6webenginecore6-bin",
-                       "libqt6webengine6-data", "libqt6gui6", "fonts-dejavu-core", "libglx-mesa0"):
+        linked = linked_packages()
+        for needed in ("lanternfall", linked["libQt6WebEngineWidgets.so.6"], linked["libQt6Gui.so.6"],
+                       "libqt6webenginecore6-bin", "libqt6webengine6-data", "fonts-dejavu-core",
+                       "libglx-mesa0"):
             self.assertIn(needed, installed)
 
     @unittest.skipUnless(os.geteuid() == 0, "dpkg --root needs root")

@@ -2,6 +2,8 @@
 // link operations, with the window and fakes.
 #include "InputTestFixture.h"
 
+#include <QDeadlineTimer>
+
 using fakes::Call;
 using fakes::InOrder;
 using fakes::Marker;
@@ -111,9 +113,16 @@ TEST_F(InputTest, KeepAwakeTypesOnlyWhileTheGameIsActive)
     report.setWindowTitle("report");
     QWidget modal;
     modal.setWindowModality(Qt::ApplicationModal);
+    // The platform activates a window through its event queue; while a modal box is open
+    // Qt keeps the box active instead.
     const auto activate = [](QWidget *w) {
         w->show();
-        QApplication::setActiveWindow(w);
+        w->activateWindow();
+        QDeadlineTimer deadline(5000);
+        while (QApplication::activeWindow() != w && !QApplication::activeModalWidget() &&
+               !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        ASSERT_TRUE(QApplication::activeWindow() == w || QApplication::activeModalWidget());
     };
     const std::vector<std::tuple<const char *, std::function<void()>, bool>> steps = {
         {"before the main filter", [] {}, false},

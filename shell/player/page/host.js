@@ -3,37 +3,6 @@
 (function () {
   'use strict';
 
-  const SCHEME = 'lanternfall:';
-
-  // Qt 6.4 refuses fetch() on custom schemes (it allows it from Qt 6.6 on). Ruffle loads
-  // its wasm and the movie with fetch(), so requests for our scheme go through
-  // XMLHttpRequest and come back as a Response with its url set.
-  if (typeof window.fetch === 'function') {
-    const nativeFetch = window.fetch.bind(window);
-    window.fetch = function (input, init) {
-      const href = typeof input === 'string' ? input : (input && input.url) || String(input);
-      let url;
-      try { url = new URL(href, document.baseURI); } catch (e) { return nativeFetch(input, init); }
-      if (url.protocol !== SCHEME) return nativeFetch(input, init);
-      return new Promise(function (resolve, reject) {
-        const xhr = new XMLHttpRequest();
-        xhr.open('GET', url.href);
-        xhr.responseType = 'arraybuffer';
-        xhr.onload = function () {
-          const headers = new Headers();
-          const type = xhr.getResponseHeader('Content-Type');
-          if (type) headers.set('Content-Type', type);
-          const status = xhr.status >= 200 && xhr.status <= 599 ? xhr.status : 200;
-          const response = new Response(xhr.response, { status: status, headers: headers });
-          Object.defineProperty(response, 'url', { value: url.href });
-          resolve(response);
-        };
-        xhr.onerror = function () { reject(new TypeError('Failed to load ' + url.href)); };
-        xhr.send();
-      });
-    };
-  }
-
   let host = null;
   let player = null;
   let loaded = false;   // the movie has loaded: calls into it may run
