@@ -1,6 +1,6 @@
 #include "platform/Watchdog.h"
 
-#include "platform/X11DisplayModes.h"
+#include "platform/x11/X11DisplayModes.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "shell/player/EngineSetup.h"
 
-#include "platform/OpenGLProbe.h"
+#include "platform/x11/OpenGLProbe.h"
 #include "shell/player/AppScheme.h"
 
 #include <QCoreApplication>

@@ -1,5 +1,5 @@
 // The web engine's switches and the choice of the rendering path.
-#include "platform/OpenGLProbe.h"
+#include "platform/x11/OpenGLProbe.h"
 #include "shell/player/EngineSetup.h"
 
 #include <QList>

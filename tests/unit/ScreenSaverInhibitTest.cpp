@@ -1,7 +1,7 @@
 // The session-bus inhibit when the bus or the service is missing or hangs: the caller is never
 // held up, and the failure is noted once. (Held and given back through a real bus and service:
 // tests/e2e/test_screensaver_inhibit.py.)
-#include "platform/DBusScreenSaverInhibit.h"
+#include "platform/dbus/DBusScreenSaverInhibit.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/Watchdog.h"
-#include "platform/X11DisplayModes.h"
-#include "platform/X11ScreenSaver.h"
+#include "platform/x11/X11DisplayModes.h"
+#include "platform/x11/X11ScreenSaver.h"
 
 #include <QTemporaryDir>
 

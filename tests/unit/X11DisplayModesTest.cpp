@@ -3,7 +3,7 @@
 // the refusals. Skipped where Xvfb is not installed.
 #include <gtest/gtest.h>
 
-#include "platform/X11DisplayModes.h"
+#include "platform/x11/X11DisplayModes.h"
 
 #include <memory>
 #include <tuple>

@@ -2,7 +2,7 @@
 // window and holds the input focus, and never while another client holds the keyboard.
 #include <gtest/gtest.h>
 
-#include "platform/X11KeySender.h"
+#include "platform/x11/X11KeySender.h"
 
 #include "XvfbServer.h"
 

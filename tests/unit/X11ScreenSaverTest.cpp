@@ -2,7 +2,7 @@
 // and a server that had none is never given one.
 #include <gtest/gtest.h>
 
-#include "platform/X11ScreenSaver.h"
+#include "platform/x11/X11ScreenSaver.h"
 
 #include "XvfbServer.h"
 

@@ -5,9 +5,9 @@
 // own, so the test runs this file's disabled test in a fresh copy of the test program.
 #include <gtest/gtest.h>
 
-#include "platform/X11DisplayModes.h"
-#include "platform/X11ScreenSaver.h"
-#include "platform/X11WindowSystem.h"
+#include "platform/x11/X11DisplayModes.h"
+#include "platform/x11/X11ScreenSaver.h"
+#include "platform/x11/X11WindowSystem.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -18,7 +18,7 @@
 
 #include "XvfbServer.h"
 
-#include "platform/X11Ewmh.h"
+#include "platform/x11/X11Ewmh.h"
 
 #include <X11/Xatom.h>
 

@@ -3,11 +3,11 @@
 // the display as it was.
 #include <gtest/gtest.h>
 
-#include "platform/X11DisplayModes.h" // Qt's headers before Xlib's macros
+#include "platform/x11/X11DisplayModes.h" // Qt's headers before Xlib's macros
 
 #include "XvfbServer.h"
 
-#include "platform/XwaylandModes.h"
+#include "platform/x11/XwaylandModes.h"
 
 #include <X11/Xatom.h>
 

@@ -1,4 +1,4 @@
-#include "platform/X11SizeFollower.h"
+#include "platform/x11/X11SizeFollower.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "platform/QtScreenPixels.h"
+#include "platform/x11/QtScreenPixels.h"
 
 #include <QGuiApplication>
 #include <QScreen>

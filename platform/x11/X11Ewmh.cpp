@@ -1,6 +1,6 @@
-#include "platform/X11DisplayModes.h"
+#include "platform/x11/X11DisplayModes.h"
 
-#include "platform/X11Ewmh.h"
+#include "platform/x11/X11Ewmh.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>

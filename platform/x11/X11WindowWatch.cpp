@@ -1,8 +1,8 @@
-#include "platform/X11DisplayModes.h"
+#include "platform/x11/X11DisplayModes.h"
 
 #include <QElapsedTimer>
 
-#include "platform/X11WindowWatch.h"
+#include "platform/x11/X11WindowWatch.h"
 
 #include <poll.h>
 

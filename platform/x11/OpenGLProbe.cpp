@@ -1,4 +1,4 @@
-#include "platform/OpenGLProbe.h"
+#include "platform/x11/OpenGLProbe.h"
 
 #include <GL/gl.h>
 #include <GL/glx.h>

@@ -1,7 +1,7 @@
-#include "platform/X11ScreenSaver.h"
+#include "platform/x11/X11ScreenSaver.h"
 
 #include "platform/Watchdog.h"
-#include "platform/X11Connection.h"
+#include "platform/x11/X11Connection.h"
 
 #include <QGuiApplication>
 #include <X11/Xlib.h>

@@ -1,4 +1,4 @@
-#include "platform/X11DisplayModes.h"
+#include "platform/x11/X11DisplayModes.h"
 
 #include <X11/Xlib.h>
 

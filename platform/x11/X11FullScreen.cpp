@@ -1,13 +1,13 @@
 // The main window in the window manager's full-screen state: covering its home output, and
 // under Xwayland fitted to the mode emulated for the game. A part of X11WindowSystem.
-#include "platform/X11WindowSystem.h"
-#include "platform/X11Connection.h"
+#include "platform/x11/X11WindowSystem.h"
+#include "platform/x11/X11Connection.h"
 
 #include <QWidget>
 
-#include "platform/X11Ewmh.h"
-#include "platform/X11WindowWatch.h"
-#include "platform/XwaylandModes.h"
+#include "platform/x11/X11Ewmh.h"
+#include "platform/x11/X11WindowWatch.h"
+#include "platform/x11/XwaylandModes.h"
 
 namespace platform {
 

@@ -1,9 +1,9 @@
 // The display modes this program adds to an output when it has none of the asked size, and
 // their removal once no CRTC shows them. Their names end with OwnModeSuffix, so that modes
 // a crashed run left behind are found too.
-#include "platform/X11DisplayModes.h"
+#include "platform/x11/X11DisplayModes.h"
 
-#include "platform/X11RandR.h"
+#include "platform/x11/X11RandR.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "platform/DBusScreenSaverInhibit.h"
+#include "platform/dbus/DBusScreenSaverInhibit.h"
 
 #include <QDBusConnection>
 #include <QDBusError>

@@ -1,5 +1,5 @@
-#include "platform/X11DisplayModes.h"
-#include "platform/X11Connection.h"
+#include "platform/x11/X11DisplayModes.h"
+#include "platform/x11/X11Connection.h"
 
 #include "platform/Watchdog.h"
 
@@ -7,7 +7,7 @@
 #include <QList>
 #include <QRect>
 
-#include "platform/X11RandR.h"
+#include "platform/x11/X11RandR.h"
 
 #include <algorithm>
 #include <cmath>

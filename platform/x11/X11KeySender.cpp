@@ -1,5 +1,5 @@
-#include "platform/X11KeySender.h"
-#include "platform/X11Connection.h"
+#include "platform/x11/X11KeySender.h"
+#include "platform/x11/X11Connection.h"
 
 #include <QWidget>
 #include <X11/Xatom.h>

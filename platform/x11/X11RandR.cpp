@@ -1,6 +1,6 @@
-#include "platform/X11DisplayModes.h"
+#include "platform/x11/X11DisplayModes.h"
 
-#include "platform/X11RandR.h"
+#include "platform/x11/X11RandR.h"
 
 #include <algorithm>
 #include <cmath>

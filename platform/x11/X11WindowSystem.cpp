@@ -1,15 +1,15 @@
-#include "platform/X11WindowSystem.h"
-#include "platform/X11Connection.h"
-#include "platform/X11SizeFollower.h"
+#include "platform/x11/X11WindowSystem.h"
+#include "platform/x11/X11Connection.h"
+#include "platform/x11/X11SizeFollower.h"
 
 #include <QScreen>
 #include <QVariant>
 #include <QWidget>
 
-#include "platform/X11DisplayModes.h"
-#include "platform/QtScreenPixels.h"
-#include "platform/X11Ewmh.h"
-#include "platform/X11WindowWatch.h"
+#include "platform/x11/X11DisplayModes.h"
+#include "platform/x11/QtScreenPixels.h"
+#include "platform/x11/X11Ewmh.h"
+#include "platform/x11/X11WindowWatch.h"
 
 #include <X11/Xutil.h>
 

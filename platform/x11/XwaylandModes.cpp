@@ -1,8 +1,8 @@
-#include "platform/X11DisplayModes.h" // first: Qt's headers before Xlib's macros
-#include "platform/XwaylandModes.h"
+#include "platform/x11/X11DisplayModes.h" // first: Qt's headers before Xlib's macros
+#include "platform/x11/XwaylandModes.h"
 
-#include "platform/X11Ewmh.h"
-#include "platform/X11RandR.h"
+#include "platform/x11/X11Ewmh.h"
+#include "platform/x11/X11RandR.h"
 
 #include <X11/Xatom.h>
 
