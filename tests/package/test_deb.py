@@ -1,7 +1,7 @@
 """The Debian package, as a player gets it: CPack makes it from the finished build; its control
-fields and file list are what Debian expects, lintian finds no error and only the warnings the
-README explains, the unpacked program answers, its dependencies resolve on this system and on an
-empty one, and removing it takes every file it brought and no save data."""
+fields and file list are what Debian expects, lintian finds no error and only the warnings that
+docs/packaging.md explains, the unpacked program answers, its dependencies resolve on this system
+and on an empty one, and removing it takes every file it brought and no save data."""
 
 import glob
 import gzip
@@ -14,7 +14,8 @@ import unittest
 
 BUILD_DIR = os.environ["LF_BUILD_DIR"]
 VERSION = os.environ["LF_VERSION"]
-README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
+PACKAGING_DOC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
+                             "packaging.md")
 EXE = "../lib/lanternfall/lanternfall"
 
 
@@ -115,11 +116,11 @@ class DebianPackageTest(unittest.TestCase):
         out = checked(["lintian", "--no-cfg", "--fail-on", "none", self.deb])
         tags = re.findall(r"^([EW]): lanternfall(?: \S+)?: (\S+)", out, re.M)
         self.assertEqual([tag for level, tag in tags if level == "E"], [], out)
-        with open(README, encoding="utf-8") as f:
+        with open(PACKAGING_DOC, encoding="utf-8") as f:
             section = re.search(r"^### lintian\n(.*?)(?=^##|\Z)", f.read(), re.S | re.M)
         explained = set(re.findall(r"^- `([a-z0-9-]+)`", section.group(1), re.M)) if section else set()
         self.assertEqual({tag for level, tag in tags if level == "W"} - explained, set(),
-                         "warnings not explained in the README's lintian list:\n" + out)
+                         "warnings not explained in docs/packaging.md's lintian list:\n" + out)
 
     def test_dependencies_resolve_here_and_on_an_empty_system(self):
         here = checked(["apt-get", "install", "--simulate", "-q", self.deb])
