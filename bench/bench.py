@@ -87,14 +87,14 @@ def main():
 
     chromium = "Chromium, same page"
     cold = Figure(1, "1 start-up, cold cache", "s", 0.5, chromium)
-    warm = Figure(1, "1 start-up, warm cache", "s", 0.5, chromium)
+    warm = Figure(1, "1 start-up, warm cache", "s", 0.6, chromium)
     roundtrip = Figure(2, "2 command round trip", "ms", 2.0, "bare QWebChannel echo")
     playerlist = Figure(3, "3 GetPlayerList, %d profiles" % args.profiles, "ms", 1.5, "find -printf")
-    memory = Figure(4, "4 memory (PSS of the tree)", "MiB", 0.6, chromium)
+    memory = Figure(4, "4 memory (PSS of the tree)", "MiB", 0.75, chromium)
     save = Figure(5, "5 durable save of 1 MiB", "ms", 2.0, "dd conv=fsync")
     fps = Figure(6, "6 playback frames per second", "fps", 1.0, chromium, higher=True, floor=29.5)
     p95 = Figure(6, "6 playback p95 frame interval", "ms", 1.1, chromium)
-    cpu_play = Figure(7, "7 CPU while playing, %g s" % args.measure, "cpu", 0.8, chromium)
+    cpu_play = Figure(7, "7 CPU while playing, %g s" % args.measure, "cpu", 0.9, chromium)
     cpu_pause = Figure(7, "7 CPU paused, %g s" % args.measure, "cpu", 0.8, chromium)
     raw = {"runs": [], "args": vars(args)}
     notes = []
