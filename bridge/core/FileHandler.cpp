@@ -1,4 +1,5 @@
 #include "bridge/core/FileHandler.h"
+#include "bridge/core/DurableFile.h"
 
 #include <QFile>
 #include <QList>
@@ -21,15 +22,7 @@ namespace {
 constexpr qint64 FileTimeEpochOffset = 11644473600;
 constexpr quint64 FileTimeTicksPerSecond = 10'000'000;
 
-// The 8-bit form of a path for the system calls. A path holding a NUL would be cut short
-// there and name another file, so it names nothing at all.
-bool nativePath(const QString &path, QByteArray &native)
-{
-    if (path.isEmpty() || path.contains(QChar(u'\0')))
-        return false;
-    native = QFile::encodeName(path);
-    return true;
-}
+using DurableFile::NativePath;
 
 bool isAscii(const QString &s)
 {
@@ -188,7 +181,7 @@ std::vector<Entry> matchingEntries(const QString &folder, const QString &express
 {
     std::vector<Entry> entries;
     QByteArray nativeFolder;
-    if (!nativePath(folder, nativeFolder))
+    if (!NativePath(folder, nativeFolder))
         return entries;
     DIR *dir = opendir(nativeFolder.constData());
     if (!dir)
@@ -321,7 +314,7 @@ quint64 GetFileWriteTime(const QString &path)
 {
     QByteArray native;
     struct stat st {};
-    if (!nativePath(path, native) || stat(native.constData(), &st) != 0 || S_ISDIR(st.st_mode))
+    if (!NativePath(path, native) || stat(native.constData(), &st) != 0 || S_ISDIR(st.st_mode))
         return 0;
     return fileTimeOf(st);
 }
@@ -330,7 +323,7 @@ QString ReadWholeFile(const QString &path)
 {
     QByteArray native;
     struct stat st {};
-    if (!nativePath(path, native) || stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (!NativePath(path, native) || stat(native.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return QString();
     QByteArray content;
     if (!readRegularFile(native, content))
