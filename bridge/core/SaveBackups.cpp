@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <cerrno>
@@ -119,7 +120,7 @@ std::optional<Version> ParseVersionName(const QString &name)
         return std::nullopt;
     Version version;
     version.file = match.captured(1);
-    version.time = QDateTime(date, time, Qt::UTC);
+    version.time = QDateTime(date, time, QTimeZone::utc());
     version.sequence = match.captured(9).isEmpty() ? 1 : number(9);
     return version;
 }
@@ -156,7 +157,7 @@ QString KeepOldContent(const QString &saveFile, const QByteArray *replacement)
     const QByteArray folder = saveFolder + '/' + FolderName.toUtf8();
     makeFolder(saveFolder, folder);
     const QDateTime time = QDateTime::fromMSecsSinceEpoch(
-        qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000, Qt::UTC);
+        qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000, QTimeZone::utc());
     const QString file = lastComponent(saveFile);
     QByteArray backup;
     for (int sequence = 1;; ++sequence) {

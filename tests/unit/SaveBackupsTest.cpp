@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <cstdio>
 #include <fcntl.h>
@@ -37,7 +38,7 @@ void setWriteTime(const QString &path, const QDateTime &time)
 
 TEST(SaveBackups, VersionNamesRoundTripAndOtherNamesAreNoVersions)
 {
-    const QDateTime time(QDate(2026, 12, 10), QTime(19, 15, 3, 412), Qt::UTC);
+    const QDateTime time(QDate(2026, 12, 10), QTime(19, 15, 3, 412), QTimeZone::utc());
     EXPECT_EQ(VersionName("Anna.v2.xml", time, 1), "Anna.v2.xml.20261210T191503.412Z");
     const auto parsed = ParseVersionName(VersionName("Anna.v2.xml", time, 37));
     ASSERT_TRUE(parsed);
@@ -102,8 +103,8 @@ TEST_F(SaveBackupsFolder, EveryReplacedOrDeletedContentIsKeptOnceAndNeverListedA
     const QDateTime t2 = QDateTime::currentDateTimeUtc().addSecs(-60);
     setWriteTime(path("hs.dat"), t2);
     SaveFiles::DeleteProfile(path("hs.dat"));           // keeps "scores"
-    const QDateTime ms1 = QDateTime::fromMSecsSinceEpoch(t1.toMSecsSinceEpoch(), Qt::UTC);
-    const QDateTime ms2 = QDateTime::fromMSecsSinceEpoch(t2.toMSecsSinceEpoch(), Qt::UTC);
+    const QDateTime ms1 = QDateTime::fromMSecsSinceEpoch(t1.toMSecsSinceEpoch(), QTimeZone::utc());
+    const QDateTime ms2 = QDateTime::fromMSecsSinceEpoch(t2.toMSecsSinceEpoch(), QTimeZone::utc());
     using Row = std::tuple<QString, QDateTime, qint64, QByteArray>;
     QList<Row> rows;
     for (const Version &v : List(dir.path()))
