@@ -8,9 +8,10 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 # qml6-module-qtwebengine and qml6-module-qtqml-workerscript: the bare view's Qt Quick
-# variant (bench_echo --quick).
+# variant (bench_echo --quick); GoogleTest: bench_player_list drives the window with the
+# unit tests' fakes (scripts/setup.sh installs it only with --tests).
 packages=(chromium valgrind linux-perf xvfb openbox python3 findutils coreutils
-  qml6-module-qtwebengine qml6-module-qtqml-workerscript)
+  qml6-module-qtwebengine qml6-module-qtqml-workerscript libgtest-dev libgmock-dev)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
