@@ -73,12 +73,15 @@ class Checks:
         output = self.full_screen_rect() if self.d.own_mode else self.origin + (800, 600)
         return self.d.wayland or xconn.monitors().get(self.game) == output
 
-    def wait_full_screen(self, start, calls):
+    def wait_full_screen(self, start, calls, after_call=False):
         """Full screen is done when the X server shows it and the host has told the movie
         (a switch that still waits on the window manager is not done). Records how long
         each took after the request (start: its monotonic and wall-clock times): the X
         state as this test saw it, the movie told by the time the host wrote in its trace
-        (so that this test's own polling on a loaded machine does not count)."""
+        (so that this test's own polling on a loaded machine does not count). after_call:
+        the host calls into the movie before it switches (the return from another
+        application tells the movie "gainedFocus" first), so the X state waits on the page
+        too."""
         seen = {}
 
         def done():
@@ -89,7 +92,7 @@ class Checks:
         told = self.host.calls("SwitchFullscreenMarker")[calls]
         at = datetime.datetime.fromisoformat(told["time"].replace("Z", "+00:00")).timestamp()
         # The trace's times are whole milliseconds.
-        self.timings.append((seen["x"], max(0.0, at - start[1])))
+        self.timings.append((seen["x"], max(0.0, at - start[1]), after_call))
 
     def check_full_screen(self, when):
         """The window covers exactly the game's output at 800x600, nothing above it (the

@@ -183,22 +183,25 @@ class Scenario(Checks, unittest.TestCase):
         with self.subTest("kill -9 gives the desktop back"):
             self.killed_in_full_screen()
 
-        spelled = ", ".join("%.3f/%.3f" % t for t in self.timings)
+        spelled = ", ".join("%.3f/%.3f" % t[:2] for t in self.timings)
         load, cores = os.getloadavg()[0], os.cpu_count() or 1
         log("%s: full screen in the X server / the movie told, s after the request: %s (load average %.1f)"
             % (d.label, spelled, load))
         # The X server's state is judged unless the machine is overloaded; the movie is told
         # through the web engine's renderer process, whose latency is the machine's as soon
         # as other work competes for the cores (the suite's other tests): judged only when
-        # there is none.
+        # there is none. So is the X state of a switch that first waits for the movie's
+        # answer (the return from another application).
         judged = []
         if load <= OVERLOADED * cores:
-            judged.append(("the X server", max((t[0] for t in self.timings), default=0)))
+            judged.append(("the X server", max((t[0] for t in self.timings
+                                                if load <= IDLE * cores or not t[2]), default=0)))
         if load <= IDLE * cores:
             judged.append(("the movie told", max((t[1] for t in self.timings), default=0)))
         if len(judged) < 2:
             log("%s: TIME BOUND NOT CHECKED for the movie%s (load average %.1f on %d cores)"
-                % (d.label, "" if judged else " or the X server", load, cores))
+                % (d.label, " and the switch that waits on it" if judged else " or the X server",
+                   load, cores))
         for what, slowest in judged:
             with self.subTest("full screen within %.1f s: %s" % (WITHIN, what)):
                 self.assertLessEqual(slowest, WITHIN, "full screen (%s) took longer than %.1f s: %s "
@@ -228,7 +231,7 @@ class Scenario(Checks, unittest.TestCase):
         self.activate(self.wid)
         start = (time.monotonic(), time.time())
         with self.subTest("full screen reached on coming back"):
-            self.wait_full_screen(start, calls)
+            self.wait_full_screen(start, calls, after_call=True)
         with self.subTest("the movie hears it has the focus again"):
             host.wait_ack("notifyGame", "gainedFocus", count=2, timeout=10)
         with self.subTest("full screen again"):
