@@ -221,12 +221,15 @@ class Bench:
 
     # 6 and 7, the floor: the same movie in a bare Qt WebEngine view set up as the host sets
     # up its engine, and nothing else of the host.
-    def bare_playback(self, mode):
+    # variant: more environment for it (bench/variants.py), ARGS=... its further arguments.
+    def bare_playback(self, mode, variant=None):
         exe = os.path.join(self.bench_build, "echo", "bench_echo")
         home = tempfile.mkdtemp(prefix="bare-", dir=self.scratch)
-        env = dict(self.display.env, HOME=home, XDG_RUNTIME_DIR=home)
+        extra = dict(variant or {})
+        args = extra.pop("ARGS", "").split()
+        env = dict(self.display.env, HOME=home, XDG_RUNTIME_DIR=home, **extra)
         proc = subprocess.Popen([exe, "--ruffle", os.path.join(self.program, "ruffle"), self.playback_swf,
-                                 "--mode", "playback", "--config", self.playback_config(mode)],
+                                 "--mode", "playback", "--config", self.playback_config(mode), *args],
                                 env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
                                 start_new_session=True)
         events = []

@@ -18,13 +18,10 @@ measures figures 6 and 7 (fps, p95 frame interval, CPU of the tree, playing and 
 import argparse
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
-import threading
 
 from launches import Bench
-from proctree import end_group
 from table import median
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -34,32 +31,6 @@ def parse_variant(text):
     name, _, rest = text.partition(":")
     env = dict(item.split("=", 1) for item in rest.split() if item)
     return name, env
-
-
-def bare_playback(bench, mode, env):
-    """bench.bare_playback with this variant's environment and arguments."""
-    env = dict(env)
-    args = env.pop("ARGS", "").split()
-    home = tempfile.mkdtemp(prefix="bare-", dir=bench.scratch)
-    proc = subprocess.Popen(
-        [os.path.join(bench.bench_build, "echo", "bench_echo"), "--ruffle", os.path.join(bench.program, "ruffle"),
-         bench.playback_swf, "--mode", "playback", "--config", bench.playback_config(mode), *args],
-        env=dict(bench.display.env, HOME=home, XDG_RUNTIME_DIR=home, **env), stdout=subprocess.PIPE,
-        stderr=subprocess.DEVNULL, text=True, start_new_session=True)
-    events = []
-    threading.Thread(target=lambda: events.extend(iter(proc.stdout.readline, "")), daemon=True).start()
-
-    def event(name):
-        for line in list(events):
-            if line.startswith("event %s " % name):
-                return line[len("event %s " % name):].strip() or True
-        return None
-
-    try:
-        return bench.measure_window(proc.pid, lambda: event("bench_mark"), lambda: event("bench_result"))
-    finally:
-        end_group(proc)
-        shutil.rmtree(home, ignore_errors=True)
 
 
 def main():
@@ -103,7 +74,7 @@ def main():
                         bench.args.host_env = env
                         got = bench.host_playback(mode)
                     else:
-                        got = bare_playback(bench, mode, env)
+                        got = bench.bare_playback(mode, env)
                     note(name + " " + mode, dict(got, browser_cpu_s=got["cpu_by_role"].get(
                         "browser", got["cpu_by_role"].get("bench_echo", (0, 0)))[0]),
                          "fps", "p95", "cpu_s", "browser_cpu_s")

@@ -156,13 +156,12 @@ private:
 
 };
 
-// The playback page in a Qt Quick WebEngineView drawn straight into its QQuickWindow,
-// which a widget window holds (createWindowContainer), as the host holds its view.
-int RunQuick(const QString &ruffleDir, const QString &movie, const QString &config)
+// The playback page's parameters: the configuration the movie reads, and from the
+// environment BENCH_PAGE_LOG=info (Ruffle's log at that level, e.g. the renderer it chose,
+// on stderr through the engine's "js" logging category) and BENCH_RENDERER=webgl (or
+// wgpu-webgl, canvas: Ruffle's preferred renderer).
+void AddPlaybackQuery(QUrl &url, const QString &config)
 {
-    auto *profile = new QQuickWebEngineProfile(qApp);
-    profile->installUrlSchemeHandler("echo", new EchoScheme(ruffleDir, movie, profile));
-    QUrl url(QStringLiteral("echo://app/ruffle.html?mode=playback"));
     QUrlQuery query(url);
     query.addQueryItem(QStringLiteral("config"), config);
     if (!qEnvironmentVariableIsEmpty("BENCH_PAGE_LOG"))
@@ -170,6 +169,16 @@ int RunQuick(const QString &ruffleDir, const QString &movie, const QString &conf
     if (!qEnvironmentVariableIsEmpty("BENCH_RENDERER"))
         query.addQueryItem(QStringLiteral("renderer"), qEnvironmentVariable("BENCH_RENDERER"));
     url.setQuery(query);
+}
+
+// The playback page in a Qt Quick WebEngineView drawn straight into its QQuickWindow,
+// which a widget window holds (createWindowContainer), as the host holds its view.
+int RunQuick(const QString &ruffleDir, const QString &movie, const QString &config)
+{
+    auto *profile = new QQuickWebEngineProfile(qApp);
+    profile->installUrlSchemeHandler("echo", new EchoScheme(ruffleDir, movie, profile));
+    QUrl url(QStringLiteral("echo://app/ruffle.html?mode=playback"));
+    AddPlaybackQuery(url, config);
 
     QQuickWindow window;
     QQmlEngine engine;
@@ -268,18 +277,8 @@ int main(int argc, char **argv)
     QUrl url(QStringLiteral("echo://app/%1?rounds=%2&warmup=%3&mode=%4")
                  .arg(ruffleDir.isEmpty() ? QStringLiteral("echo.html") : QStringLiteral("ruffle.html"),
                       QString::fromLatin1(rounds), QString::fromLatin1(warmup), mode));
-    if (mode == u"playback") {
-        QUrlQuery query(url);
-        query.addQueryItem(QStringLiteral("config"), config);
-        // BENCH_PAGE_LOG=info: Ruffle's log at that level (e.g. the renderer it chose) on
-        // stderr, through the engine's "js" logging category.
-        if (!qEnvironmentVariableIsEmpty("BENCH_PAGE_LOG"))
-            query.addQueryItem(QStringLiteral("log"), qEnvironmentVariable("BENCH_PAGE_LOG"));
-        // BENCH_RENDERER=webgl (or wgpu-webgl, canvas): Ruffle's preferred renderer.
-        if (!qEnvironmentVariableIsEmpty("BENCH_RENDERER"))
-            query.addQueryItem(QStringLiteral("renderer"), qEnvironmentVariable("BENCH_RENDERER"));
-        url.setQuery(query);
-    }
+    if (mode == u"playback")
+        AddPlaybackQuery(url, config);
     page->load(url);
     // Never more than a minute, except when playing until it is ended.
     if (mode != u"playback") {
